@@ -5,6 +5,7 @@
 #include "velmora/defs.h"
 #include "velmora/category.h"
 #include "velmora/common.h"
+#include "velmora/qxif.h"
 #include "velmora/qxlog.h"
 
 #endif
