@@ -7,5 +7,6 @@
 #include "velmora/common.h"
 #include "velmora/qxif.h"
 #include "velmora/qxlog.h"
+#include "velmora/qxtime.h"
 
 #endif
