@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -383,45 +384,89 @@ TEST_F(LogChannels, RotationAndSessionHooksRunUnderTheChannelLock)
 }
 
 // Several threads log to one channel while another flushes it: every line
-// reaches the file whole and none is lost.
-TEST_F(LogChannels, ConcurrentSendersAndFlusher)
+// reaches the file whole and none is lost. The flusher is a plain thread, or
+// a scheduled task of the (simulated) time service as the log maintenance
+// is, which also republishes the time text the senders copy.
+enum class Flusher { thread, cron_task };
+
+class ConcurrentLogging : public LogChannels, public ::testing::WithParamInterface<Flusher> {
+protected:
+    static void send_lines(int sender)
+    {
+        for (int i = 0; i < lines_each; i++)
+            qxlog_send(QXLOG_MESSAGE, "sender %d line %d %s\n", sender, i, "payload-payload-payload");
+    }
+
+    // Runs the senders while flush_step() is called repeatedly on this thread.
+    template <typename Step>
+    static void run_senders_while(Step flush_step)
+    {
+        std::atomic<int> running{senders};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < senders; t++) {
+            threads.emplace_back([t, &running] {
+                send_lines(t);
+                running.fetch_sub(1);
+            });
+        }
+        while (running.load() > 0)
+            flush_step();
+        for (std::thread &thread : threads)
+            thread.join();
+    }
+
+    void expect_every_line_once(const std::string &time_pattern)
+    {
+        std::istringstream file(read_file(path("m.log")));
+        std::vector<int> next(senders, 0);
+        std::regex line_re(time_pattern + R"( sender (\d) line (\d+) payload-payload-payload)");
+        std::string line;
+        int total = 0;
+        while (std::getline(file, line)) {
+            std::smatch m;
+            ASSERT_TRUE(std::regex_match(line, m, line_re)) << line;
+            int sender = std::stoi(m[1]);
+            EXPECT_EQ(std::stoi(m[2]), next[sender]++) << "each sender's lines stay in order";
+            total++;
+        }
+        EXPECT_EQ(total, senders * lines_each);
+    }
+
+    static constexpr int senders = 4;
+    static constexpr int lines_each = 2000;
+};
+
+void *flush_channel(void *data)
+{
+    auto *l = static_cast<LOGFILE *>(data);
+    pthread_mutex_lock(&l->lock);
+    qxlog_flush_unlocked(l);
+    pthread_mutex_unlock(&l->lock);
+    return nullptr;
+}
+
+TEST_P(ConcurrentLogging, EveryLineArrivesWhole)
 {
     LOGFILE *l = install(&qxlog_message, "m.log");
-    constexpr int senders = 4;
-    constexpr int lines_each = 2000;
-    std::atomic<bool> done{false};
-    std::thread flusher([&] {
-        while (!done.load()) {
+    if (GetParam() == Flusher::thread) {
+        run_senders_while([l] {
             flush(l);
             std::this_thread::yield();
-        }
-    });
-    std::vector<std::thread> threads;
-    for (int t = 0; t < senders; t++) {
-        threads.emplace_back([t] {
-            for (int i = 0; i < lines_each; i++)
-                qxlog_send(QXLOG_MESSAGE, "sender %d line %d %s\n", t, i, "payload-payload-payload");
         });
+        flush(l);
+        expect_every_line_once(test_time);
+        return;
     }
-    for (std::thread &thread : threads)
-        thread.join();
-    done.store(true);
-    flusher.join();
+    qxlog_silent_mode = 1;
+    // Later than any time an earlier test published: no clock-change line.
+    ASSERT_EQ(qxtime_sim_initialize(std::max<time_t>(current_time, 1700000000) + 1), 0);
+    ASSERT_NE(add_cron_task(0, flush_channel, l), nullptr);
+    run_senders_while([] { qxtime_sim_inctime(1); });
+    qxtime_terminate();
     flush(l);
-
-    std::istringstream file(read_file(path("m.log")));
-    std::vector<int> next(senders, 0);
-    std::regex line_re(std::string(test_time) + R"( sender (\d) line (\d+) payload-payload-payload)");
-    std::string line;
-    int total = 0;
-    while (std::getline(file, line)) {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(line, m, line_re)) << line;
-        int sender = std::stoi(m[1]);
-        EXPECT_EQ(std::stoi(m[2]), next[sender]++) << "each sender's lines stay in order";
-        total++;
-    }
-    EXPECT_EQ(total, senders * lines_each);
+    expect_every_line_once(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
 }
+
+INSTANTIATE_TEST_SUITE_P(Flushers, ConcurrentLogging, ::testing::Values(Flusher::thread, Flusher::cron_task));
 
 } // namespace
