@@ -8,5 +8,7 @@
 #include "velmora/qxif.h"
 #include "velmora/qxlog.h"
 #include "velmora/qxtime.h"
+#include "velmora/rwlock.h"
+#include "velmora/file.h"
 
 #endif
