@@ -20,7 +20,8 @@ extern "C" {
 /* Bytes a channel gathers before it writes them to its file. */
 #define QXLOG_BUFFER_SIZE 32768
 
-/* The log sessions of a channel; the log session module defines the record. */
+/* The log sessions of a channel; the log session module defines
+ * struct logsession_set_t. */
 typedef struct logsession_set_t logsession_set_t;
 
 /* One log channel. lock guards every field. */
