@@ -1,5 +1,5 @@
 /* Byte-string routines: splitting, case folding, replacing, counting,
- * hexadecimal, growing, trimming and joining.
+ * hexadecimal, growing, trimming, joining, escaping and value extraction.
  *
  * Every routine works on NUL-terminated byte strings. Routines either work in
  * place on the caller's buffer or return a new block from malloc that the
@@ -110,6 +110,36 @@ char *string_truncate_withdots(const char *str, int shortsize) VELMORA_NOEXCEPT;
 char *string_implode(char *const *str, char delim) VELMORA_NOEXCEPT;
 /* As string_implode over the first num elements (0 or less: empty text). */
 char *string_nimplode(char *const *str, char delim, int num) VELMORA_NOEXCEPT;
+
+/* ---- Escaping ---------------------------------------------------------- */
+
+/* New text with the HTML entities of ISO 8859-1 text ('"', '&', '<', '>' and
+ * the bytes 0xA0 to 0xFE) written out. NULL when allocation fails. */
+char *string_html_entities(const char *str) VELMORA_NOEXCEPT;
+/* New text that a POSIX shell reads as the single word str ('' for an empty
+ * str, an empty text for NULL). NULL when allocation fails. */
+char *string_escapeshellarg(const char *str) VELMORA_NOEXCEPT;
+/* Undoes C-style backslash escapes in place. */
+void string_unescape_string(char *string) VELMORA_NOEXCEPT;
+/* New text with every double quote removed and backslash escapes converted.
+ * NULL when allocation fails. */
+char *string_extract_from_quotes(const char *data) VELMORA_NOEXCEPT;
+/* Cuts str in place at every space outside double quotes; an exploded array
+ * as string_explode gives, or NULL when allocation fails. */
+char **string_explode_quotes(char *str) VELMORA_NOEXCEPT;
+
+/* ---- Extraction -------------------------------------------------------- */
+
+/* New 20-character key drawn with random() from letters and digits. */
+char *string_security_key(void) VELMORA_NOEXCEPT;
+/* New block holding data read by strtol base 10 (0 without digits). */
+int64_t *string_extract_number_signed(const char *data) VELMORA_NOEXCEPT;
+/* New block holding data read by strtoull base 10. */
+uint64_t *string_extract_long_number(const char *data) VELMORA_NOEXCEPT;
+uint64_t *string_extract_number(const char *data) VELMORA_NOEXCEPT;
+/* Parses a dotted IPv4 address, cutting data in place at its dots. A new
+ * block holding the address in host byte order, or NULL. */
+uint32_t *string_extract_ip(char *data) VELMORA_NOEXCEPT;
 
 #ifdef __cplusplus
 }
