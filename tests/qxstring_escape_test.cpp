@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,17 @@ std::optional<T> take_value(T *block)
     return value;
 }
 
+struct TextCase {
+    const char *text;
+    const char *expected;
+};
+
+void expect_new_texts(char *(*produce)(const char *), std::initializer_list<TextCase> cases)
+{
+    for (const TextCase &c : cases)
+        EXPECT_EQ(take(produce(c.text)), c.expected) << c.text;
+}
+
 TEST(QxStringEscape, HtmlEntitiesAreSizedExactly)
 {
     char *result = string_html_entities("a<b>&\"c\xe9");
@@ -38,14 +50,10 @@ TEST(QxStringEscape, HtmlEntitiesAreSizedExactly)
 
 TEST(QxStringEscape, HtmlEntitiesCoverLatin1Range)
 {
-    struct {
-        const char *text;
-        const char *expected;
-    } cases[] = {{"'\xff", "'\xff"},         {"\xa0", "&nbsp;"},   {"\xa9", "&copy;"},
-                 {"\xc6\xd0", "&AElig;&ETH;"}, {"\xdf", "&szlig;"}, {"\xfe", "&thorn;"},
-                 {"\x9f\x01", "\x9f\x01"},     {"", ""},           {"\xd7\xf7", "&times;&divide;"}};
-    for (const auto &c : cases)
-        EXPECT_EQ(take(string_html_entities(c.text)), c.expected) << c.text;
+    expect_new_texts(string_html_entities,
+                     {{"'\xff", "'\xff"}, {"\xa0", "&nbsp;"}, {"\xa9", "&copy;"}, {"\xc6\xd0", "&AElig;&ETH;"},
+                      {"\xdf", "&szlig;"}, {"\xfe", "&thorn;"}, {"\x9f\x01", "\x9f\x01"}, {"", ""},
+                      {"\xd7\xf7", "&times;&divide;"}});
 }
 
 TEST(QxStringEscape, EscapeShellArg)
@@ -84,14 +92,9 @@ INSTANTIATE_TEST_SUITE_P(QxStringEscape, UnescapeString,
 
 TEST(QxStringEscape, ExtractFromQuotes)
 {
-    struct {
-        const char *text;
-        const char *expected;
-    } cases[] = {{"\"a\\tb\"", "a\tb"},       {"\"a\\qb\"", "a\\qb"}, {"x\"y\"z", "xyz"},
-                 {"\\\"q\\\"", "\"q\""},      {"a\\", "a\\"},         {"\\a\\v\\'", "\a\v'"},
-                 {"\\\\n", "\\n"},            {"", ""}};
-    for (const auto &c : cases)
-        EXPECT_EQ(take(string_extract_from_quotes(c.text)), c.expected) << c.text;
+    expect_new_texts(string_extract_from_quotes,
+                     {{"\"a\\tb\"", "a\tb"}, {"\"a\\qb\"", "a\\qb"}, {"x\"y\"z", "xyz"}, {"\\\"q\\\"", "\"q\""},
+                      {"a\\", "a\\"}, {"\\a\\v\\'", "\a\v'"}, {"\\\\n", "\\n"}, {"", ""}});
 }
 
 std::vector<std::string> split_quoted(const char *text)
