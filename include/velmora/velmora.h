@@ -5,7 +5,9 @@
 #include "velmora/defs.h"
 #include "velmora/category.h"
 #include "velmora/common.h"
+#include "velmora/base64.h"
 #include "velmora/qxlog.h"
 #include "velmora/qxstring.h"
+#include "velmora/urldecode.h"
 
 #endif
