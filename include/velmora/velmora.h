@@ -5,6 +5,7 @@
 #include "velmora/defs.h"
 #include "velmora/category.h"
 #include "velmora/common.h"
+#include "velmora/intarray.h"
 #include "velmora/base64.h"
 #include "velmora/qxlog.h"
 #include "velmora/qxstring.h"
