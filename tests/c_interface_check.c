@@ -3,6 +3,7 @@
 #include <velmora/velmora.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 int main(void)
@@ -17,6 +18,18 @@ int main(void)
 
     if (qxnet_aton("10.1.2.3", &addr) != 0 || qxnet_ntop(&addr, buf, sizeof buf) == NULL || strcmp(buf, "10.1.2.3") != 0)
         return 1;
+
+    {
+        char line[] = "a b";
+        char **pieces = string_explode(line, ' ');
+        intarray *array = intarray_create(1, 2, 1);
+        if (pieces == NULL || strcmp(pieces[1], "b") != 0 || array == NULL || intarray_insert(array, 1, line) != 0)
+            return 1;
+        free(pieces);
+        intarray_destroy(array);
+        if (base64_encode("abc", buf, sizeof buf) != 4 || strcmp(buf, "YWJj") != 0)
+            return 1;
+    }
 
     puts("c interface ok");
     return 0;
