@@ -11,6 +11,7 @@ int main(void)
     cat_t set;
     qx_ipaddr addr;
     char buf[64];
+    rwlock_t lock;
 
     if (category_init(&set) != 0 || category_add_number(&set, 7) != 0 || category_search(&set, 7) != 0)
         return 1;
@@ -30,6 +31,13 @@ int main(void)
         if (base64_encode("abc", buf, sizeof buf) != 4 || strcmp(buf, "YWJj") != 0)
             return 1;
     }
+
+    if (rwl_init_internal(&lock, NULL, -1) != 0 || rwl_readlock(&lock) != 0 || rwl_upgrade(&lock) != 0 ||
+        rwl_writeunlock(&lock) != 0 || rwl_destroy(&lock) != 0 || rwl_readtrylock(&lock) != 22)
+        return 1;
+
+    if (file_exists("/nonexistent/velmora") != -1 || file_buffer_open("/nonexistent/velmora") != NULL)
+        return 1;
 
     puts("c interface ok");
     return 0;

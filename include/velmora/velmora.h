@@ -10,5 +10,7 @@
 #include "velmora/qxlog.h"
 #include "velmora/qxstring.h"
 #include "velmora/urldecode.h"
+#include "velmora/rwlock.h"
+#include "velmora/file.h"
 
 #endif
