@@ -1,3 +1,6 @@
+// Routines whose text argument callers must not pass as NULL still check it
+// and then do nothing (returning NULL where they return the text): a caller's
+// mistake costs nothing instead of a crash.
 #include "velmora/qxstring.h"
 
 #include <cctype>
@@ -122,7 +125,6 @@ int string_tolower(char *ptr) noexcept
 
 char *string_lcase(char *str) noexcept
 {
-    // NULL is accepted and returned, so a caller's mistake costs nothing.
     if (str == nullptr)
         return nullptr;
     for (char *p = str; *p != '\0'; p++)
