@@ -85,10 +85,30 @@ bool is_private_ipv6(const unsigned char *bytes)
     return false;
 }
 
+// The C library's tolower for the calling thread's locale, looked up once per
+// text instead of once per character.
+class LowerCase {
+public:
+    char operator()(char c) const
+    {
+#ifdef __GLIBC__
+        return static_cast<char>(table_[static_cast<unsigned char>(c)]);
+#else
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+#endif
+    }
+
+private:
+#ifdef __GLIBC__
+    const int32_t *table_ = *__ctype_tolower_loc();
+#endif
+};
+
 void lowercase_in_place(char *text)
 {
+    LowerCase lower;
     for (; *text != '\0'; text++)
-        *text = static_cast<char>(std::tolower(static_cast<unsigned char>(*text)));
+        *text = lower(*text);
 }
 
 void mark_category(cat_t *cats, uint32_t number)
@@ -151,17 +171,23 @@ void take_query(Decomposition &d, char *p)
         d.rec->anchor = d.query != nullptr ? std::strchr(d.query, '#') : nullptr;
 }
 
+// The first "://". In a list entry a "://" after a '/' or '?' belongs to a
+// URL inside the path or query, so the entry has no scheme.
+char *find_scheme_separator(char *text, bool list_mode)
+{
+    for (char *p = text; *p != '\0'; p++) {
+        if (*p == ':' && p[1] == '/' && p[2] == '/')
+            return p;
+        if (list_mode && (*p == '/' || *p == '?'))
+            return nullptr;
+    }
+    return nullptr;
+}
+
 bool take_scheme(Decomposition &d)
 {
     char *copy = d.rec->mangledURL;
-    char *separator = std::strstr(copy, "://");
-    // In a list entry a "://" after a '/' or '?' belongs to a URL inside the
-    // path or query, so the entry has no scheme.
-    if (separator != nullptr && d.list_mode) {
-        const char *cut = std::strpbrk(copy, "/?");
-        if (cut != nullptr && cut < separator)
-            separator = nullptr;
-    }
+    char *separator = find_scheme_separator(copy, d.list_mode);
     if (separator == nullptr) {
         if (!d.list_mode)
             return false;
@@ -258,11 +284,12 @@ char *split_labels(char *text, CutText &labels)
 {
     labels.first = text;
     labels.count = 1;
+    LowerCase lower;
     char *start = text;
     char *p = text;
     for (; *p != '\0'; p++) {
         if (*p != '.') {
-            *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+            *p = lower(*p);
             continue;
         }
         *p = '\0';
@@ -340,7 +367,12 @@ void split_segments(Decomposition &d)
 // A query made only of '?' and '&' carries nothing.
 void trim_query(Decomposition &d)
 {
-    if (d.query != nullptr && d.query[std::strspn(d.query, "?&")] == '\0')
+    if (d.query == nullptr)
+        return;
+    const char *p = d.query;
+    while (*p == '?' || *p == '&')
+        p++;
+    if (*p == '\0')
         d.query = nullptr;
 }
 
@@ -414,11 +446,20 @@ void hash_token(Decomposition &d, URLLIST_TOKEN &token, size_t len)
     }
 }
 
+// Token texts are short: a plain loop beats a library call here.
+size_t piece_length(const char *piece)
+{
+    const char *end = piece;
+    while (*end != '\0')
+        end++;
+    return static_cast<size_t>(end - piece);
+}
+
 URLLIST_TOKEN *emit(Decomposition &d, URLLIST_TOKEN *slot, UrlPart type, const char *text)
 {
     slot->type = type;
     slot->item = text;
-    hash_token(d, *slot, std::strlen(text));
+    hash_token(d, *slot, piece_length(text));
     return slot + 1;
 }
 
@@ -430,7 +471,7 @@ URLLIST_TOKEN *emit_labels(Decomposition &d, URLLIST_TOKEN *out)
     URLLIST_TOKEN *slot = out + labels.filled;
     char *piece = labels.first;
     for (int i = 0; i < labels.count; i++) {
-        size_t len = std::strlen(piece);
+        size_t len = piece_length(piece);
         if (len > 0) {
             --slot;
             slot->type = UP_HOST;
@@ -457,7 +498,7 @@ URLLIST_TOKEN *emit_segments(Decomposition &d, URLLIST_TOKEN *out)
     char *piece = segments.first;
     char *last = nullptr;
     for (int i = 0; i < segments.count; i++) {
-        size_t len = std::strlen(piece);
+        size_t len = piece_length(piece);
         if (len > 0) {
             out->type = UP_PATH;
             out->item = piece;
@@ -504,6 +545,27 @@ bool build_tokens(Decomposition &d)
     return true;
 }
 
+// Most lazily filled members of a record are never made: skip the call.
+void release(void *block)
+{
+    if (block != nullptr)
+        std::free(block);
+}
+
+// One block: the zeroed fixed fields and the copy of the len bytes of url.
+URLLIST_EXPLODED_URL *new_record(const char *url, size_t len)
+{
+    auto *rec = static_cast<URLLIST_EXPLODED_URL *>(std::malloc(sizeof(URLLIST_EXPLODED_URL) + len + 1));
+    if (rec == nullptr)
+        return nullptr;
+    std::memset(rec, 0, sizeof(URLLIST_EXPLODED_URL));
+    std::memcpy(rec->mangledURL, url, len + 1);
+    rec->url = url;
+    rec->host = url;
+    rec->length = static_cast<int32_t>(len);
+    return rec;
+}
+
 enum class Outcome { done, invalid, out_of_memory };
 
 Outcome decompose(Decomposition &d, cat_t *cats, const CHARSET *charset_data)
@@ -531,11 +593,12 @@ extern "C" {
 URLLIST_EXPLODED_URL *urllist_explode_charset(const char *url, cat_t *cats, int not_list_url, int flags,
                                               const CHARSET *charset_data) noexcept
 {
-    if (url == nullptr || *url == '\0' || std::strlen(url) > INT32_MAX) {
+    size_t len = url != nullptr ? std::strlen(url) : 0;
+    if (len == 0 || len > INT32_MAX) {
         mark_category(cats, URLLIST_CATEGORY_INVALID_URL);
         return nullptr;
     }
-    URLLIST_EXPLODED_URL *rec = urllist_new_urllist_exploded_url(url);
+    URLLIST_EXPLODED_URL *rec = new_record(url, len);
     if (rec == nullptr)
         return nullptr;
     Decomposition d(rec, not_list_url == 0, flags);
@@ -558,38 +621,28 @@ URLLIST_EXPLODED_URL *urllist_new_urllist_exploded_url(const char *url) noexcept
     if (url == nullptr)
         return nullptr;
     size_t len = std::strlen(url);
-    if (len > INT32_MAX)
-        return nullptr;
-    auto *rec = static_cast<URLLIST_EXPLODED_URL *>(std::malloc(sizeof(URLLIST_EXPLODED_URL) + len + 1));
-    if (rec == nullptr)
-        return nullptr;
-    std::memset(rec, 0, sizeof(URLLIST_EXPLODED_URL));
-    std::memcpy(rec->mangledURL, url, len + 1);
-    rec->url = url;
-    rec->host = url;
-    rec->length = static_cast<int32_t>(len);
-    return rec;
+    return len <= INT32_MAX ? new_record(url, len) : nullptr;
 }
 
 void urllist_free_urllist_exploded_url(URLLIST_EXPLODED_URL *urlinfo) noexcept
 {
     if (urlinfo == nullptr)
         return;
-    std::free(urlinfo->tokens);
-    std::free(urlinfo->query_list);
-    std::free(urlinfo->query_list_nocase);
+    release(urlinfo->tokens);
+    release(urlinfo->query_list);
+    release(urlinfo->query_list_nocase);
     delete urlinfo->query_foundlist;
     delete urlinfo->query_tree;
     delete urlinfo->query_tree_nocase;
-    std::free(urlinfo->nocaseMangledURL);
-    std::free(urlinfo->nocaseURL);
-    std::free(urlinfo->digest);
-    std::free(urlinfo->query_hash_list);
-    std::free(urlinfo->query_hash_list_nocase);
-    std::free(urlinfo->query_name_hash_list);
-    std::free(urlinfo->query_name_hash_list_nocase);
-    std::free(urlinfo->asciihost);
-    std::free(urlinfo->mangled_asciihost);
+    release(urlinfo->nocaseMangledURL);
+    release(urlinfo->nocaseURL);
+    release(urlinfo->digest);
+    release(urlinfo->query_hash_list);
+    release(urlinfo->query_hash_list_nocase);
+    release(urlinfo->query_name_hash_list);
+    release(urlinfo->query_name_hash_list_nocase);
+    release(urlinfo->asciihost);
+    release(urlinfo->mangled_asciihost);
     std::free(urlinfo);
 }
 
