@@ -18,22 +18,28 @@ constexpr uint64_t k3 = 0xc949d7c7509e6557ULL;
 using HashPair = std::pair<uint64_t, uint64_t>;
 
 // The hash is defined over little-endian loads.
+template <typename Word>
+Word fetch(const char *p)
+{
+    Word value;
+    std::memcpy(&value, p, sizeof value);
+    if constexpr (std::endian::native == std::endian::big) {
+        Word swapped = 0;
+        for (size_t i = 0; i < sizeof(Word); i++)
+            swapped = static_cast<Word>(swapped << 8 | ((value >> (8 * i)) & 0xffu));
+        value = swapped;
+    }
+    return value;
+}
+
 uint64_t fetch64(const char *p)
 {
-    uint64_t value;
-    std::memcpy(&value, p, sizeof value);
-    if constexpr (std::endian::native == std::endian::big)
-        value = __builtin_bswap64(value);
-    return value;
+    return fetch<uint64_t>(p);
 }
 
 uint32_t fetch32(const char *p)
 {
-    uint32_t value;
-    std::memcpy(&value, p, sizeof value);
-    if constexpr (std::endian::native == std::endian::big)
-        value = __builtin_bswap32(value);
-    return value;
+    return fetch<uint32_t>(p);
 }
 
 uint64_t rotate(uint64_t value, int shift)

@@ -410,13 +410,25 @@ bool names_default_port(const Decomposition &d)
            (std::strcmp(scheme, "https") == 0 && std::strcmp(d.port, "443") == 0);
 }
 
+// The decimal value of a port text, held to the 32-bit range: a huge number
+// must not wrap around to -1, which means every port.
+int32_t port_number(const char *text)
+{
+    long value = std::strtol(text, nullptr, 10);
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
 // The text of the port token, or NULL when the URL gets none.
 const char *port_token_text(Decomposition &d)
 {
     if (d.port != nullptr) {
         if (d.list_mode && d.segments.filled == 0 && names_default_port(d))
             return nullptr;
-        d.rec->num_port = static_cast<int32_t>(std::strtol(d.port, nullptr, 10));
+        d.rec->num_port = port_number(d.port);
         return d.port;
     }
     if (d.list_mode && (d.segments.filled == 0 || d.labels.filled == 0))
