@@ -39,6 +39,19 @@ int main(void)
     if (file_exists("/nonexistent/velmora") != -1 || file_buffer_open("/nonexistent/velmora") != NULL)
         return 1;
 
+    {
+        const char *url = "http://www.Example.com:8080/a/b.html?q=1";
+        URLLIST_EXPLODED_URL *rec = urllist_explode_charset(url, NULL, 1, 0, NULL);
+        myhash_t h;
+        if (rec == NULL || rec->domains_num != 3 || rec->num_port != 8080 || strcmp(rec->fileExtension, "html") != 0)
+            return 1;
+        if (rec->tokens[0].type != UP_PROTO || urllist_hash(rec->scheme, 4, &h) != 0 || h.city != rec->scheme_hash.city)
+            return 1;
+        if (urllist_hash2str(&wildcard_hash, buf, sizeof buf) != 0 || strcmp(buf, "5b91f9d796555833") != 0)
+            return 1;
+        urllist_free_urllist_exploded_url(rec);
+    }
+
     puts("c interface ok");
     return 0;
 }

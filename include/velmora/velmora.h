@@ -12,5 +12,7 @@
 #include "velmora/urldecode.h"
 #include "velmora/rwlock.h"
 #include "velmora/file.h"
+#include "velmora/urllist.h"
+#include "velmora/urllist_explode.h"
 
 #endif
