@@ -6,11 +6,7 @@
 #include "velmora/qxlog.h"
 
 #include "internal/log_channel.h"
-#if __has_include("velmora/qxstring.h")
 #include "velmora/qxstring.h"
-#else
-#define string_replace_string_global(a, b, c) nullptr
-#endif
 #include "velmora/qxtime.h"
 
 #include <atomic>
