@@ -38,8 +38,12 @@ extern volatile int32_t qxtime_reset_time;
 extern time_t qxdstartuptime;
 /* TZ when the service started (NULL if unset); not owned. */
 extern const char *system_timezone;
-/* Created at start, destroyed at terminate; for programs that change TZ. */
+/* Created at start, destroyed at terminate; for programs that change TZ.
+ * Declared where the C library shows pthread_rwlock_t (not in strict ISO C
+ * without POSIX feature macros). */
+#if !defined(__GLIBC__) || defined(__USE_XOPEN2K) || defined(__USE_UNIX98)
 extern pthread_rwlock_t timezone_env_lock;
+#endif
 /* Stack size of the service's threads; change it before starting. */
 extern volatile size_t qxtime_thread_stacksize;
 
