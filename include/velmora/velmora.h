@@ -6,5 +6,7 @@
 #include "velmora/category.h"
 #include "velmora/common.h"
 #include "velmora/qxlog.h"
+#include "velmora/patricia.h"
+#include "velmora/iplist.h"
 
 #endif
