@@ -8,7 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <new>
+
 #include "internal/patricia_preorder.h"
+#include "internal/patricia_tuning.h"
+#include "internal/slot_pool.h"
 
 namespace {
 
@@ -88,14 +92,178 @@ bool prefix_fits(const patricia_tree_t *tree, const prefix_t *prefix)
            prefix->bitlen <= address_width(prefix);
 }
 
-patricia_node_t *new_node(uint32_t bit, prefix_t *prefix)
+constexpr size_t kShortPrefixSlot = 16; // 12-byte AF_INET prefix
+constexpr size_t kLongPrefixSlot = 24;  // 24-byte prefix with 16 address bytes
+
+// Searches for prefixes of 16 bits or more start from an index of the first
+// 16 address bits once a tree is large: one entry per 16-bit value holds the
+// first node on that value's path testing bit 16 or beyond, and the deepest
+// prefix node above it that covers the value. Writers keep the entries current.
+constexpr uint32_t kIndexBits = 16;
+constexpr uint32_t kIndexEntries = 1u << kIndexBits;
+
+struct IndexEntry {
+    patricia_node_t *below;
+    patricia_node_t *covering;
+};
+
+struct LeadingBitsIndex {
+    IndexEntry entries[kIndexEntries];
+};
+
+// What patricia_init allocates: the public tree first, so a tree pointer is
+// also a pointer to its storage. Nodes and the trie's own prefix copies live
+// in slot pools: no allocator header per record, and a tree of random
+// networks holds about as many glue nodes as prefix nodes.
+struct TreeStorage {
+    patricia_tree_t tree{};
+    velmora::SlotPool nodes{sizeof(patricia_node_t)};
+    velmora::SlotPool short_prefixes{kShortPrefixSlot};
+    velmora::SlotPool long_prefixes{kLongPrefixSlot};
+    LeadingBitsIndex *index = nullptr;
+};
+
+TreeStorage &storage_of(const patricia_tree_t *tree)
 {
-    auto *node = static_cast<patricia_node_t *>(std::calloc(1, sizeof(patricia_node_t)));
+    return *reinterpret_cast<TreeStorage *>(const_cast<patricia_tree_t *>(tree));
+}
+
+velmora::SlotPool &prefix_pool(patricia_tree_t *tree, int family)
+{
+    TreeStorage &storage = storage_of(tree);
+    return family == AF_INET ? storage.short_prefixes : storage.long_prefixes;
+}
+
+// The prefix a node keeps. A heap prefix is shared (one more reference); a
+// prefix in caller storage is copied into the tree's own slots and keeps
+// ref_count 0 there: it goes with its node, and patricia_prefix_ref of it
+// hands out an independent heap copy, so no reference can outlive the slot.
+prefix_t *adopt_prefix(patricia_tree_t *tree, prefix_t *prefix)
+{
+    if (prefix->ref_count != 0)
+        return patricia_prefix_ref(prefix);
+    void *slot = prefix_pool(tree, prefix->family).take();
+    if (slot == nullptr)
+        return nullptr;
+    auto *copy = static_cast<prefix_t *>(slot);
+    copy->family = prefix->family;
+    copy->bitlen = prefix->bitlen;
+    copy->ref_count = 0;
+    std::memcpy(address_of(copy), address_of(prefix), address_size(prefix->family));
+    return copy;
+}
+
+void drop_prefix(patricia_tree_t *tree, prefix_t *prefix)
+{
+    if (prefix == nullptr)
+        return;
+    if (prefix->ref_count == 0)
+        prefix_pool(tree, prefix->family).give_back(prefix);
+    else
+        patricia_prefix_deref(prefix);
+}
+
+patricia_node_t *new_node(patricia_tree_t *tree, uint32_t bit, prefix_t *prefix)
+{
+    auto *node = static_cast<patricia_node_t *>(storage_of(tree).nodes.take());
     if (node != nullptr) {
         node->bit = bit;
         node->prefix = prefix;
     }
     return node;
+}
+
+void give_back_node(patricia_tree_t *tree, patricia_node_t *node)
+{
+    storage_of(tree).nodes.give_back(node);
+}
+
+uint32_t leading_bits(const prefix_t *prefix)
+{
+    const uint8_t *a = address_of(prefix);
+    return (static_cast<uint32_t>(a[0]) << 8) | a[1];
+}
+
+bool leading_bit_set(uint32_t value, uint32_t bit)
+{
+    return ((value >> (kIndexBits - 1 - bit)) & 1u) != 0;
+}
+
+// bits is below 16.
+bool leading_bits_agree(const prefix_t *prefix, uint32_t value, uint32_t bits)
+{
+    uint32_t mask = (0xffffu << (kIndexBits - bits)) & 0xffffu;
+    return ((leading_bits(prefix) ^ value) & mask) == 0;
+}
+
+IndexEntry compute_entry(const patricia_tree_t *tree, uint32_t value)
+{
+    IndexEntry entry{tree->head, nullptr};
+    while (entry.below != nullptr && entry.below->bit < kIndexBits) {
+        patricia_node_t *node = entry.below;
+        if (node->prefix != nullptr && leading_bits_agree(node->prefix, value, node->bit))
+            entry.covering = node;
+        entry.below = leading_bit_set(value, node->bit) ? node->r : node->l;
+    }
+    return entry;
+}
+
+// Recomputes the entries of every value whose path reaches the slot below
+// parent on the given side (parent NULL: the head, so every value). Only those
+// entries can change when the subtree in that slot changes.
+void refresh_slot(patricia_tree_t *tree, const patricia_node_t *parent, bool right)
+{
+    LeadingBitsIndex *index = storage_of(tree).index;
+    if (index == nullptr || (parent != nullptr && parent->bit >= kIndexBits))
+        return;
+    uint32_t fixed_mask = 0;
+    uint32_t fixed_value = 0;
+    for (const patricia_node_t *node = parent; node != nullptr; node = node->parent) {
+        uint32_t bit = 1u << (kIndexBits - 1 - node->bit);
+        fixed_mask |= bit;
+        if (right)
+            fixed_value |= bit;
+        right = node->parent != nullptr && node->parent->r == node;
+    }
+    uint32_t free_mask = (kIndexEntries - 1) & ~fixed_mask;
+    uint32_t free_bits = 0;
+    do {
+        uint32_t value = fixed_value | free_bits;
+        index->entries[value] = compute_entry(tree, value);
+        free_bits = (free_bits - free_mask) & free_mask;
+    } while (free_bits != 0);
+}
+
+void refresh_slot_of(patricia_tree_t *tree, const patricia_node_t *node)
+{
+    const patricia_node_t *parent = node->parent;
+    refresh_slot(tree, parent, parent != nullptr && parent->r == node);
+}
+
+void build_index_when_large(patricia_tree_t *tree)
+{
+    TreeStorage &storage = storage_of(tree);
+    if (storage.index != nullptr || tree->maxbits < kIndexBits ||
+        tree->num_active_node < velmora::patricia_index_min_nodes)
+        return;
+    storage.index = static_cast<LeadingBitsIndex *>(std::malloc(sizeof(LeadingBitsIndex)));
+    // Without the index searches simply start at the head.
+    if (storage.index != nullptr)
+        refresh_slot(tree, nullptr, false);
+}
+
+void drop_index(patricia_tree_t *tree)
+{
+    std::free(storage_of(tree).index);
+    storage_of(tree).index = nullptr;
+}
+
+const IndexEntry *index_entry(const patricia_tree_t *tree, const prefix_t *prefix)
+{
+    const LeadingBitsIndex *index = storage_of(tree).index;
+    if (index == nullptr || prefix->bitlen < kIndexBits)
+        return nullptr;
+    return &index->entries[leading_bits(prefix)];
 }
 
 // Puts replacement where old hangs (under old's parent, or as head).
@@ -123,8 +291,8 @@ void attach_child(patricia_node_t *parent, patricia_node_t *child, bool right)
 
 void release_node(patricia_tree_t *tree, patricia_node_t *node)
 {
-    patricia_prefix_deref(node->prefix);
-    std::free(node);
+    drop_prefix(tree, node->prefix);
+    give_back_node(tree, node);
     tree->num_active_node--;
 }
 
@@ -146,12 +314,11 @@ struct CandidateStack {
     patricia_node_t *pop() { return count > 0 ? nodes[--count] : nullptr; }
 };
 
-// Descends while the tested bit is below bitlen, collecting prefix nodes and
-// the deepest node passed; returns the node where the descent stopped.
-patricia_node_t *descend_collecting(const patricia_tree_t *tree, const prefix_t *prefix, CandidateStack &candidates,
+// Descends from node while the tested bit is below bitlen, collecting prefix
+// nodes and the deepest node passed; returns the node where the descent stopped.
+patricia_node_t *descend_collecting(patricia_node_t *node, const prefix_t *prefix, CandidateStack &candidates,
                                     patricia_node_t **last_passed)
 {
-    patricia_node_t *node = tree->head;
     while (node != nullptr && node->bit < prefix->bitlen) {
         if (node->prefix != nullptr)
             candidates.push(node);
@@ -197,23 +364,24 @@ patricia_node_t *descend_for_insert(const patricia_tree_t *tree, const prefix_t 
     return node;
 }
 
-patricia_node_t *new_prefix_node(prefix_t *prefix)
+patricia_node_t *new_prefix_node(patricia_tree_t *tree, prefix_t *prefix)
 {
-    prefix_t *owned = patricia_prefix_ref(prefix);
+    prefix_t *owned = adopt_prefix(tree, prefix);
     if (owned == nullptr)
         return nullptr;
-    patricia_node_t *node = new_node(prefix->bitlen, owned);
+    patricia_node_t *node = new_node(tree, prefix->bitlen, owned);
     if (node == nullptr)
-        patricia_prefix_deref(owned);
+        drop_prefix(tree, owned);
     return node;
 }
 
 patricia_node_t *insert_into_empty(patricia_tree_t *tree, prefix_t *prefix)
 {
-    patricia_node_t *node = new_prefix_node(prefix);
+    patricia_node_t *node = new_prefix_node(tree, prefix);
     if (node != nullptr) {
         tree->head = node;
         tree->num_active_node++;
+        refresh_slot_of(tree, node);
     }
     return node;
 }
@@ -231,7 +399,7 @@ void insert_above(patricia_tree_t *tree, patricia_node_t *node, patricia_node_t 
 // Hangs added and node below a new glue node testing bit differ.
 bool insert_with_glue(patricia_tree_t *tree, patricia_node_t *node, patricia_node_t *added, uint32_t differ)
 {
-    patricia_node_t *glue = new_node(differ, nullptr);
+    patricia_node_t *glue = new_node(tree, differ, nullptr);
     if (glue == nullptr)
         return false;
     tree->num_active_node++;
@@ -254,46 +422,58 @@ patricia_node_t *lookup_in_tree(patricia_tree_t *tree, prefix_t *prefix)
         node = node->parent;
 
     if (differ == bitlen && node->bit == bitlen) {
-        if (node->prefix == nullptr)
-            node->prefix = patricia_prefix_ref(prefix);
+        if (node->prefix == nullptr) {
+            node->prefix = adopt_prefix(tree, prefix);
+            refresh_slot_of(tree, node);
+        }
         return node->prefix != nullptr ? node : nullptr;
     }
 
-    patricia_node_t *added = new_prefix_node(prefix);
+    patricia_node_t *added = new_prefix_node(tree, prefix);
     if (added == nullptr)
         return nullptr;
+    // The topmost changed slot: the new node's, or the new glue node's.
+    patricia_node_t *topmost = added;
     if (node->bit == differ) {
         attach_child(node, added, node->bit < tree->maxbits && bit_is_set(prefix, node->bit));
     } else if (bitlen == differ) {
         insert_above(tree, node, added, reached);
-    } else if (!insert_with_glue(tree, node, added, differ)) {
-        patricia_prefix_deref(added->prefix);
-        std::free(added);
+    } else if (insert_with_glue(tree, node, added, differ)) {
+        topmost = added->parent;
+    } else {
+        drop_prefix(tree, added->prefix);
+        give_back_node(tree, added);
         return nullptr;
     }
     tree->num_active_node++;
+    refresh_slot_of(tree, topmost);
     return added;
 }
 
 void remove_leaf(patricia_tree_t *tree, patricia_node_t *node)
 {
     patricia_node_t *parent = node->parent;
+    bool was_right = parent != nullptr && parent->r == node;
     release_node(tree, node);
     if (parent == nullptr) {
         tree->head = nullptr;
+        refresh_slot(tree, nullptr, false);
         return;
     }
-    if (parent->r == node)
+    if (was_right)
         parent->r = nullptr;
     else
         parent->l = nullptr;
-    if (parent->prefix != nullptr)
+    if (parent->prefix != nullptr) {
+        refresh_slot(tree, parent, was_right);
         return;
+    }
     // A glue node left with one child is no longer needed.
     patricia_node_t *only = parent->l != nullptr ? parent->l : parent->r;
     replace_in_parent(tree, parent, only);
-    std::free(parent);
+    give_back_node(tree, parent);
     tree->num_active_node--;
+    refresh_slot_of(tree, only);
 }
 
 size_t inorder_from(patricia_node_t *node, WalkFunc func, void *arg)
@@ -365,6 +545,10 @@ patricia_node_t *best_node(patricia_tree_t *tree, int family, const void *addres
 }
 
 } // namespace
+
+namespace velmora {
+int32_t patricia_index_min_nodes = 1 << 15;
+} // namespace velmora
 
 extern "C" {
 
@@ -460,9 +644,11 @@ patricia_tree_t *patricia_init(int maxbits, patricia_match_func_t match_func) no
 {
     if (maxbits < 0 || static_cast<uint32_t>(maxbits) > kMaxTreeBits)
         return nullptr;
-    auto *tree = static_cast<patricia_tree_t *>(std::calloc(1, sizeof(patricia_tree_t)));
-    if (tree == nullptr)
+    auto *storage = static_cast<TreeStorage *>(std::malloc(sizeof(TreeStorage)));
+    if (storage == nullptr)
         return nullptr;
+    new (storage) TreeStorage{};
+    patricia_tree_t *tree = &storage->tree;
     tree->maxbits = static_cast<uint32_t>(maxbits);
     tree->match_func = match_func;
     __atomic_fetch_add(&num_active_patricia, 1, __ATOMIC_RELAXED);
@@ -480,6 +666,7 @@ void patricia_free(patricia_tree_t *patricia, void_fn_t func) noexcept
         release_node(patricia, node);
     });
     patricia->head = nullptr;
+    drop_index(patricia);
 }
 
 void patricia_terminate(patricia_tree_t *patricia, void_fn_t func) noexcept
@@ -487,7 +674,9 @@ void patricia_terminate(patricia_tree_t *patricia, void_fn_t func) noexcept
     if (patricia == nullptr)
         return;
     patricia_free(patricia, func);
-    std::free(patricia);
+    TreeStorage *storage = &storage_of(patricia);
+    storage->~TreeStorage();
+    std::free(storage);
     __atomic_fetch_sub(&num_active_patricia, 1, __ATOMIC_RELAXED);
 }
 
@@ -495,7 +684,8 @@ patricia_node_t *patricia_search_exact(patricia_tree_t *patricia, const prefix_t
 {
     if (!prefix_fits(patricia, prefix))
         return nullptr;
-    patricia_node_t *node = patricia->head;
+    const IndexEntry *entry = index_entry(patricia, prefix);
+    patricia_node_t *node = entry != nullptr ? entry->below : patricia->head;
     while (node != nullptr && node->bit < prefix->bitlen)
         node = step_towards(node, prefix);
     return holds_exactly(node, prefix) ? node : nullptr;
@@ -505,13 +695,17 @@ patricia_node_t *patricia_search_best2(patricia_tree_t *patricia, const prefix_t
 {
     if (!prefix_fits(patricia, prefix))
         return nullptr;
+    // A match function must see every candidate, so it rules out the index.
+    const IndexEntry *entry = patricia->match_func == nullptr ? index_entry(patricia, prefix) : nullptr;
     CandidateStack candidates;
-    patricia_node_t *stop = descend_collecting(patricia, prefix, candidates, nullptr);
+    patricia_node_t *stop =
+        descend_collecting(entry != nullptr ? entry->below : patricia->head, prefix, candidates, nullptr);
     // Only a node of exactly the query's length may join: a longer stored
     // prefix never covers the query.
     if (inclusive != 0 && stop != nullptr && stop->bit == prefix->bitlen && stop->prefix != nullptr)
         candidates.push(stop);
-    return deepest_covering(candidates, prefix, patricia->match_func);
+    patricia_node_t *found = deepest_covering(candidates, prefix, patricia->match_func);
+    return found != nullptr || entry == nullptr ? found : entry->covering;
 }
 
 patricia_node_t *patricia_search_best(patricia_tree_t *patricia, const prefix_t *prefix) noexcept
@@ -527,7 +721,7 @@ int patricia_search_best_exact(patricia_tree_t *patricia, const prefix_t *prefix
     patricia_node_t *found_place = nullptr;
     if (prefix_fits(patricia, prefix)) {
         CandidateStack candidates;
-        patricia_node_t *stop = descend_collecting(patricia, prefix, candidates, &found_place);
+        patricia_node_t *stop = descend_collecting(patricia->head, prefix, candidates, &found_place);
         if (holds_exactly(stop, prefix)) {
             found_exact = stop;
             found_place = stop;
@@ -547,9 +741,11 @@ patricia_node_t *patricia_lookup(patricia_tree_t *patricia, prefix_t *prefix) no
 {
     if (!prefix_fits(patricia, prefix))
         return nullptr;
-    if (patricia->head == nullptr)
-        return insert_into_empty(patricia, prefix);
-    return lookup_in_tree(patricia, prefix);
+    patricia_node_t *node =
+        patricia->head == nullptr ? insert_into_empty(patricia, prefix) : lookup_in_tree(patricia, prefix);
+    if (node != nullptr)
+        build_index_when_large(patricia);
+    return node;
 }
 
 void patricia_remove(patricia_tree_t *patricia, patricia_node_t *node) noexcept
@@ -558,17 +754,20 @@ void patricia_remove(patricia_tree_t *patricia, patricia_node_t *node) noexcept
         return;
     if (node->l != nullptr && node->r != nullptr) {
         // Still needed to join its two subtrees: it stays as a glue node.
-        patricia_prefix_deref(node->prefix);
+        drop_prefix(patricia, node->prefix);
         node->prefix = nullptr;
         node->data = nullptr;
+        refresh_slot_of(patricia, node);
         return;
     }
     if (node->l == nullptr && node->r == nullptr) {
         remove_leaf(patricia, node);
         return;
     }
-    replace_in_parent(patricia, node, node->l != nullptr ? node->l : node->r);
+    patricia_node_t *child = node->l != nullptr ? node->l : node->r;
+    replace_in_parent(patricia, node, child);
     release_node(patricia, node);
+    refresh_slot_of(patricia, child);
 }
 
 int prefix_match(const prefix_t *a, const prefix_t *b, int bitlen) noexcept

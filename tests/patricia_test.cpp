@@ -1,5 +1,7 @@
 #include "velmora/patricia.h"
 
+#include "internal/patricia_tuning.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -165,7 +167,27 @@ TEST_F(PatriciaTree, InsertingPresentPrefixKeepsDataAndAddReplacesIt)
     EXPECT_EQ(patricia_add(tree, inet_addr("10.0.0.0"), 8, tag(2)), 0);
     EXPECT_EQ(node->data, tag(2));
     EXPECT_EQ(tree->num_active_node, 1);
-    EXPECT_EQ(node->prefix->ref_count, 1);
+}
+
+// A prefix in caller storage is copied into the tree, where it goes with its
+// node: a reference taken on it is an independent copy. A heap prefix is
+// shared.
+TEST_F(PatriciaTree, NodePrefixReferencesOutliveTheNode)
+{
+    patricia_node_t *node = insert("10.0.0.0/8");
+    prefix_t *kept = patricia_prefix_ref(node->prefix);
+    ASSERT_NE(kept, nullptr);
+    patricia_remove(tree, node);
+    EXPECT_STREQ(prefix_toa2x(kept, nullptr, 1), "10.0.0.0/8");
+    patricia_prefix_deref(kept);
+
+    uint8_t bytes[4] = {11, 0, 0, 0};
+    prefix_t *heap = patricia_prefix_new(AF_INET, bytes, 8);
+    node = patricia_lookup(tree, heap);
+    EXPECT_EQ(node->prefix, heap);
+    EXPECT_EQ(heap->ref_count, 2);
+    patricia_prefix_deref(heap);
+    patricia_remove(tree, node);
 }
 
 TEST_F(PatriciaTree, RemovingInnerOfNestedPairLeavesOuter)
@@ -362,6 +384,7 @@ struct ModelParams {
     int family;
     unsigned maxbits;
     bool filtered;
+    bool indexed; // the leading-bits index from the first node on
 };
 
 class PatriciaModel : public ::testing::TestWithParam<ModelParams> {
@@ -371,6 +394,9 @@ protected:
     void SetUp() override
     {
         const ModelParams &p = GetParam();
+        saved_index_min_nodes = velmora::patricia_index_min_nodes;
+        if (p.indexed)
+            velmora::patricia_index_min_nodes = 0;
         // The filter refuses nodes whose data is odd.
         patricia_match_func_t even_data = [](patricia_node_t *n) {
             return (reinterpret_cast<uintptr_t>(n->data) & 1) == 0 ? 1 : 0;
@@ -380,7 +406,11 @@ protected:
             for (auto &byte : seed)
                 byte = static_cast<uint8_t>(rng());
     }
-    void TearDown() override { patricia_terminate(tree, nullptr); }
+    void TearDown() override
+    {
+        patricia_terminate(tree, nullptr);
+        velmora::patricia_index_min_nodes = saved_index_min_nodes;
+    }
 
     // Addresses near a few seeds, so that prefixes nest and share paths.
     Key random_key()
@@ -467,6 +497,7 @@ protected:
     std::array<Address, 4> seeds{};
     std::map<Key, uintptr_t> model;
     patricia_tree_t *tree = nullptr;
+    int32_t saved_index_min_nodes = 0;
 };
 
 TEST_P(PatriciaModel, AgreesWithBruteForceThroughInsertsAndRemoves)
@@ -514,11 +545,13 @@ TEST_P(PatriciaModel, AgreesWithBruteForceThroughInsertsAndRemoves)
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, PatriciaModel,
-                         ::testing::Values(ModelParams{AF_INET, 32, false}, ModelParams{AF_INET, 32, true},
-                                           ModelParams{AF_INET6, 128, false}, ModelParams{AF_INET6, 128, true}),
+                         ::testing::Values(ModelParams{AF_INET, 32, false, false}, ModelParams{AF_INET, 32, true, false},
+                                           ModelParams{AF_INET6, 128, false, false},
+                                           ModelParams{AF_INET6, 128, true, false}, ModelParams{AF_INET, 32, false, true},
+                                           ModelParams{AF_INET, 32, true, true}, ModelParams{AF_INET6, 128, false, true}),
                          [](const ::testing::TestParamInfo<ModelParams> &info) {
                              return std::string(info.param.family == AF_INET ? "IPv4" : "IPv6") +
-                                    (info.param.filtered ? "Filtered" : "");
+                                    (info.param.filtered ? "Filtered" : "") + (info.param.indexed ? "Indexed" : "");
                          });
 
 } // namespace
