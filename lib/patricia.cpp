@@ -59,9 +59,12 @@ bool addresses_agree(const prefix_t *a, const prefix_t *b, uint32_t bits)
 {
     const uint8_t *x = address_of(a);
     const uint8_t *y = address_of(b);
+    // A plain loop: the lengths are short and a library call costs more than
+    // the comparison on the lookup path.
     size_t whole = bits / 8;
-    if (std::memcmp(x, y, whole) != 0)
-        return false;
+    for (size_t i = 0; i < whole; i++)
+        if (x[i] != y[i])
+            return false;
     uint32_t rest = bits % 8;
     if (rest == 0)
         return true;

@@ -345,7 +345,9 @@ TEST(PatriciaPrefix, ReferenceCounting)
     patricia_prefix_deref(&local);
     EXPECT_EQ(local.ref_count, 0);
     EXPECT_EQ(patricia_prefix_ref(nullptr), nullptr);
-    EXPECT_EQ(patricia_prefix_new(AF_INET, bytes, -1)->bitlen, 32);
+    prefix_t *full = patricia_prefix_new(AF_INET, bytes, -1);
+    EXPECT_EQ(full->bitlen, 32);
+    patricia_prefix_deref(full);
 }
 
 struct ToaCase {
