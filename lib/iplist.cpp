@@ -132,6 +132,16 @@ int ipv4_remove(iphead *list, in_addr_t ip, int cidr, bool hand_to_free)
     return remove_network(list, AF_INET, &network, cidr, hand_to_free);
 }
 
+// The network ip/cidr masked in a copy: the caller's address stays as given.
+bool ipv6_network(const struct in6_addr *ip, int cidr, struct in6_addr *network)
+{
+    if (ip == nullptr || !cidr_within(cidr, kIpv6Bits))
+        return false;
+    *network = *ip;
+    iplist_ipv6_mask_cidr(network, cidr);
+    return true;
+}
+
 // Node of the longest stored network containing the address (match function
 // applied), or NULL.
 patricia_node_t *best_containing(patricia_tree_t *tree, int family, const void *address)
@@ -156,6 +166,7 @@ public:
     SubnetCollector(const SubnetCollector &) = delete;
     SubnetCollector &operator=(const SubnetCollector &) = delete;
 
+    // A network inside the query is at least as long as it.
     void consider(const patricia_node_t *node)
     {
         if (failed_ || node->prefix == nullptr || node->prefix->bitlen < query_.bitlen)
@@ -515,13 +526,11 @@ int iplist_ipv4_add_cidr(void *head, in_addr_t ip, int cidr, void *data) noexcep
 
 int iplist_ipv6_add_cidr(void *head, const struct in6_addr *ip, int cidr, void *data) noexcept
 {
+    struct in6_addr network;
     if (head == nullptr)
         return -4;
-    if (ip == nullptr || !cidr_within(cidr, kIpv6Bits))
+    if (!ipv6_network(ip, cidr, &network))
         return -1;
-    // Masks a copy: the caller's address stays as given.
-    struct in6_addr network = *ip;
-    iplist_ipv6_mask_cidr(&network, cidr);
     return add_network(as_list(head)->head_ipv6, AF_INET6, &network, cidr, data);
 }
 
@@ -588,12 +597,11 @@ int iplist_ipv4_delete_cidr(void *head, in_addr_t ip, int cidr) noexcept
 
 int iplist_ipv6_delete_cidr(void *head, const struct in6_addr *ip, int cidr) noexcept
 {
+    struct in6_addr network;
     if (head == nullptr)
         return -4;
-    if (ip == nullptr || !cidr_within(cidr, kIpv6Bits))
+    if (!ipv6_network(ip, cidr, &network))
         return -1;
-    struct in6_addr network = *ip;
-    iplist_ipv6_mask_cidr(&network, cidr);
     return remove_network(as_list(head), AF_INET6, &network, cidr, true);
 }
 

@@ -22,7 +22,11 @@ typedef void (*void_fn_t)();
 
 /* One prefix: address (network order) and length in bits. A heap prefix of
  * family AF_INET has room for the 4-byte address only. ref_count 0 marks a
- * prefix in caller storage that the trie never frees. */
+ * prefix the caller does not own through a reference: one in caller storage,
+ * or the tree's own copy of such a prefix held by a node (released with the
+ * node; patricia_prefix_ref of it returns an independent heap copy). A heap
+ * prefix given to patricia_lookup is shared by the node (one more
+ * reference). */
 typedef struct _prefix_t {
     uint16_t family;
     uint16_t bitlen;
@@ -46,6 +50,8 @@ typedef struct _patricia_node_t {
  * non-zero. */
 typedef int (*patricia_match_func_t)(patricia_node_t *node);
 
+/* Trees are made by patricia_init only: the tree record is the head of a
+ * larger private block holding the tree's nodes. */
 typedef struct _patricia_tree_t {
     patricia_node_t *head;
     uint32_t maxbits;                 /* 32 or 128 */
