@@ -7,5 +7,6 @@
 #include "velmora/common.h"
 #include "velmora/qxlog.h"
 #include "velmora/policyevent.h"
+#include "velmora/keywordlist.h"
 
 #endif
