@@ -2,6 +2,7 @@
 
 #include "velmora/qxstring.h"
 
+#include "internal/malloc_ptr.h"
 #include "internal/prefix_trie.h"
 
 #include <algorithm>
@@ -17,12 +18,7 @@
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void *p) const noexcept { std::free(p); }
-};
-
-template <class T>
-using MallocPtr = std::unique_ptr<T, FreeDeleter>;
+using velmora::MallocPtr;
 
 // A stored word and what the public record cannot say: the restriction its
 // own data was added with. A mixed word (added both free and restricted) found

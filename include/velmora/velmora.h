@@ -8,5 +8,6 @@
 #include "velmora/qxlog.h"
 #include "velmora/policyevent.h"
 #include "velmora/keywordlist.h"
+#include "velmora/extlist.h"
 
 #endif
