@@ -18,6 +18,27 @@ int main(void)
     if (qxnet_aton("10.1.2.3", &addr) != 0 || qxnet_ntop(&addr, buf, sizeof buf) == NULL || strcmp(buf, "10.1.2.3") != 0)
         return 1;
 
+    if (policyevent_aton("Keywords") != 8 || strcmp(policyevent_ntoa(3), "virus") != 0)
+        return 1;
+
+    {
+        KEYWORDLIST_TABLE *words = keywordlist_initialize(NULL, NULL, NULL);
+        KEYWORDLIST_RESULT *found;
+        if (words == NULL || keywordlist_add_keyword(words, "red+car", buf, 0, 1) != 0)
+            return 1;
+        found = keywordlist_lookup(words, "a/car/red", NULL, NULL);
+        if (found == NULL || found->data != buf)
+            return 1;
+        keywordlist_terminate(words);
+    }
+    {
+        EXTLIST_TABLE *exts = extlist_initialize(50, NULL);
+        if (exts == NULL || extlist_add_item(exts, "JPG", EXTLIST_PRESENT) != 0 ||
+            extlist_lookup(exts, "jpg") != EXTLIST_PRESENT)
+            return 1;
+        extlist_terminate(exts);
+    }
+
     puts("c interface ok");
     return 0;
 }
