@@ -10,12 +10,20 @@ int main(void)
     cat_t set;
     qx_ipaddr addr;
     char buf[64];
+    rwlock_t lock;
 
     if (category_init(&set) != 0 || category_add_number(&set, 7) != 0 || category_search(&set, 7) != 0)
         return 1;
     category_destroy(&set);
 
     if (qxnet_aton("10.1.2.3", &addr) != 0 || qxnet_ntop(&addr, buf, sizeof buf) == NULL || strcmp(buf, "10.1.2.3") != 0)
+        return 1;
+
+    if (rwl_init_internal(&lock, NULL, -1) != 0 || rwl_readlock(&lock) != 0 || rwl_upgrade(&lock) != 0 ||
+        rwl_writeunlock(&lock) != 0 || rwl_destroy(&lock) != 0 || rwl_readtrylock(&lock) != 22)
+        return 1;
+
+    if (file_exists("/nonexistent/velmora") != -1 || file_buffer_open("/nonexistent/velmora") != NULL)
         return 1;
 
     if (policyevent_aton("Keywords") != 8 || strcmp(policyevent_ntoa(3), "virus") != 0)

@@ -6,6 +6,8 @@
 #include "velmora/category.h"
 #include "velmora/common.h"
 #include "velmora/qxlog.h"
+#include "velmora/rwlock.h"
+#include "velmora/file.h"
 #include "velmora/policyevent.h"
 #include "velmora/keywordlist.h"
 #include "velmora/extlist.h"
