@@ -14,5 +14,6 @@
 #include "velmora/file.h"
 #include "velmora/urllist.h"
 #include "velmora/urllist_explode.h"
+#include "velmora/varniksecret.h"
 
 #endif
