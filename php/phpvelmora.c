@@ -12,6 +12,7 @@
  * zend_parse_parameters, the engine's way. */
 #include "php.h"
 
+#include "velmora/urllist_explode.h"
 #include "velmora/varniksecret.h"
 
 /* Size of the texts handed between the handlers and the library. */
@@ -34,25 +35,66 @@ ZEND_BEGIN_ARG_WITH_RETURN_TYPE_INFO_EX(arginfo_varniksecret_decrypt, 0, 0, IS_S
     ZEND_ARG_TYPE_INFO(0, token, IS_STRING, 0)
 ZEND_END_ARG_INFO()
 
-/* The URL engine (decomposition, list store, loading, lookup) is not part of
- * the library yet. Until it is, both URL functions answer false for every
- * call; the argument handling around them is final.
- *
- * Still to be wired in explode_url:
- *   record = urllist_explode_charset(url, NULL, 0, 0, NULL); NULL -> false;
- *   array_init(return_value); two arrays "tokens" and "tokentypes" filled
- *   from the tokens up to the first UP_NULL ("scheme", "host", "port", "path",
- *   "query", "unknown"); then "isIP", "isPrivateIP", "isRootURL" as booleans,
- *   "extension" (fileExtension) and "topDomain" (topLevelDomain) as strings
- *   or false; urllist_free_urllist_exploded_url(record). */
-static zend_bool explode_url(zval *return_value, const char *url)
+static const char *token_type_name(UrlPart type)
 {
-    (void)return_value;
-    (void)url;
-    return 0;
+    switch (type) {
+    case UP_PROTO:
+        return "scheme";
+    case UP_HOST:
+        return "host";
+    case UP_PORT:
+        return "port";
+    case UP_PATH:
+        return "path";
+    case UP_QUERY:
+        return "query";
+    default:
+        return "unknown";
+    }
 }
 
-/* Still to be wired in check_url:
+static void add_text_or_false(zval *array, const char *key, const char *text)
+{
+    if (text != NULL)
+        add_assoc_string(array, key, text);
+    else
+        add_assoc_bool(array, key, 0);
+}
+
+/* Decomposes url in list mode (no flags, no category set, no character set)
+ * into the result array; 0 when the URL cannot be decomposed. */
+static zend_bool explode_url(zval *return_value, const char *url)
+{
+    URLLIST_EXPLODED_URL *record = urllist_explode_charset(url, NULL, 0, 0, NULL);
+    zval tokens;
+    zval types;
+
+    if (record == NULL)
+        return 0;
+    array_init(&tokens);
+    array_init(&types);
+    for (const URLLIST_TOKEN *token = record->tokens; token != NULL && token->type != UP_NULL && token->item != NULL;
+         ++token) {
+        add_next_index_string(&tokens, token->item);
+        add_next_index_string(&types, token_type_name(token->type));
+    }
+    array_init(return_value);
+    add_assoc_zval(return_value, "tokens", &tokens);
+    add_assoc_zval(return_value, "tokentypes", &types);
+    add_assoc_bool(return_value, "isIP", record->isIP);
+    add_assoc_bool(return_value, "isPrivateIP", record->isPrivateIP);
+    add_assoc_bool(return_value, "isRootURL", record->isRootURL);
+    add_text_or_false(return_value, "extension", record->fileExtension);
+    add_text_or_false(return_value, "topDomain", record->topLevelDomain);
+    urllist_free_urllist_exploded_url(record);
+    return 1;
+}
+
+/* The URL list store (creation, loading, lookup) is not part of the library
+ * yet. Until it is, urllist_check answers false for every call; the argument
+ * handling around it is final.
+ *
+ * Still to be wired in check_url:
  *   list = urllist_initialize(0); NULL -> false;
  *   record = urllist_explode_charset(url, NULL, 0, 0, NULL); NULL -> release
  *   the list, false;
