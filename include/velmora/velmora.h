@@ -15,5 +15,7 @@
 #include "velmora/urllist.h"
 #include "velmora/urllist_explode.h"
 #include "velmora/varniksecret.h"
+#include "velmora/patricia.h"
+#include "velmora/iplist.h"
 
 #endif
