@@ -17,6 +17,7 @@
 #include "velmora/extlist.h"
 #include "velmora/urllist.h"
 #include "velmora/urllist_explode.h"
+#include "velmora/varniksecret.h"
 #include "velmora/patricia.h"
 #include "velmora/iplist.h"
 
