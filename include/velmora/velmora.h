@@ -6,5 +6,6 @@
 #include "velmora/category.h"
 #include "velmora/common.h"
 #include "velmora/qxlog.h"
+#include "velmora/urllist_action.h"
 
 #endif
