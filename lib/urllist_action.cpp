@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <exception>
 #include <string_view>
 #include <vector>
 
@@ -552,7 +552,7 @@ UrlAction urllist_action_parse_action(const char *action_str, const char *args, 
         if (result == UA_ERROR || result == UA_UNKNOWN)
             *data = nullptr;
         return result;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::exception &) {
         *data = nullptr;
         return UA_ERROR;
     }
@@ -597,7 +597,7 @@ UrlAction urllist_action_parse_query_modify(const char *args, int options, QModD
         qmod->options = options;
         *data = qmod;
         return UA_MODQUERY;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::exception &) {
         free_query_modify(qmod);
         return UA_ERROR;
     }
@@ -617,7 +617,7 @@ UrlAction urllist_action_parse_headers(const char *args, HdrData **data) noexcep
             return UA_ERROR;
         *data = hdr;
         return UA_HEADER;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::exception &) {
         return UA_ERROR;
     }
 }

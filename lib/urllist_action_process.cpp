@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -134,6 +134,8 @@ std::string unused_additions(const QModData *qmod, int num, const bool *used)
 
 int query_modify(const QModData *qmod, const char *url, char **ret_url)
 {
+    if (qmod->items == nullptr)
+        return URLLIST_RESULT_NONE;
     const char *question = std::strchr(url, '?');
     if (question == nullptr && (qmod->options & QMOD_ADD_ALWAYS) == 0)
         return URLLIST_RESULT_NONE;
@@ -304,6 +306,20 @@ int text_copy(const char *text, char **ret_url)
     return hand_out(text, ret_url);
 }
 
+// Runs a URL-rewriting action once its inputs are there; running out of
+// memory on the way gives no result.
+template <class Data>
+int guarded(const Data *data, const char *url, char **ret_url, int (*rewrite)(const Data *, const char *, char **))
+{
+    if (data == nullptr || url == nullptr || ret_url == nullptr)
+        return URLLIST_RESULT_NONE;
+    try {
+        return rewrite(data, url, ret_url);
+    } catch (const std::exception &) {
+        return URLLIST_RESULT_NONE;
+    }
+}
+
 int process_by_action(const URLLIST_ITEM_DATA *d, cat_t *cat, const char *url, char **ret_url, char ***ret_hdr)
 {
     void *raw = d->action_data;
@@ -339,35 +355,17 @@ int urllist_action_process_action(const URLLIST_ITEM_DATA *urllist_data, cat_t *
 
 int urllist_action_query_modify(const QModData *qmod, const char *url, char **ret_url) noexcept
 {
-    if (qmod == nullptr || qmod->items == nullptr || url == nullptr || ret_url == nullptr)
-        return URLLIST_RESULT_NONE;
-    try {
-        return query_modify(qmod, url, ret_url);
-    } catch (const std::bad_alloc &) {
-        return URLLIST_RESULT_NONE;
-    }
+    return guarded(qmod, url, ret_url, query_modify);
 }
 
 int urllist_action_search_replace(const SnRData *snr, const char *url, char **ret_url) noexcept
 {
-    if (snr == nullptr || url == nullptr || ret_url == nullptr)
-        return URLLIST_RESULT_NONE;
-    try {
-        return search_replace(snr, url, ret_url);
-    } catch (const std::bad_alloc &) {
-        return URLLIST_RESULT_NONE;
-    }
+    return guarded(snr, url, ret_url, search_replace);
 }
 
 int urllist_action_regexp_replace(const RegRData *regr, const char *url, char **ret_url) noexcept
 {
-    if (regr == nullptr || url == nullptr || ret_url == nullptr)
-        return URLLIST_RESULT_NONE;
-    try {
-        return regexp_replace(regr, url, ret_url);
-    } catch (const std::bad_alloc &) {
-        return URLLIST_RESULT_NONE;
-    }
+    return guarded(regr, url, ret_url, regexp_replace);
 }
 
 int urllist_action_header(const HdrData *hdr, char ***ret_hdr) noexcept
