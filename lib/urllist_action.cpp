@@ -12,10 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <new>
 #include <string_view>
 #include <vector>
 
 #include "velmora/qxlog.h"
+#include "velmora/qxstring.h"
 #if __has_include("velmora/qxtime.h")
 #include "velmora/qxtime.h"
 #else
@@ -43,18 +46,42 @@ char *copy_text(const char *text)
     return copy;
 }
 
+struct FreeDeleter {
+    void operator()(void *p) const noexcept { std::free(p); }
+};
+
 // Cuts text in place at every space; empty fields are kept, so k spaces give
 // k + 1 fields.
 std::vector<char *> split_at_spaces(char *text)
 {
-    std::vector<char *> fields{text};
-    for (char *p = text; *p != '\0'; ++p) {
-        if (*p == ' ') {
-            *p = '\0';
-            fields.push_back(p + 1);
-        }
-    }
+    std::unique_ptr<char *[], FreeDeleter> pieces(string_explode(text, ' '));
+    if (pieces == nullptr)
+        throw std::bad_alloc();
+    std::vector<char *> fields;
+    for (char **piece = pieces.get(); *piece != nullptr; ++piece)
+        fields.push_back(*piece);
     return fields;
+}
+
+// A copy of the argument cut at every space, and its second field (NULL when
+// there is none); the first field starts the copy, further fields are ignored.
+struct TwoFields {
+    std::unique_ptr<char, FreeDeleter> copy;
+    char *second = nullptr;
+};
+
+TwoFields split_two_fields(const char *args)
+{
+    TwoFields result;
+    if (args == nullptr)
+        return result;
+    result.copy.reset(copy_text(args));
+    if (result.copy == nullptr)
+        return result;
+    std::vector<char *> fields = split_at_spaces(result.copy.get());
+    if (fields.size() >= 2)
+        result.second = fields[1];
+    return result;
 }
 
 UrlAction action_of_letter(char letter)
@@ -210,20 +237,14 @@ bool any_active_item(const QModItem *items, int num)
 
 UrlAction parse_search_replace(const char *args, void **data)
 {
-    if (args == nullptr)
+    TwoFields fields = split_two_fields(args);
+    if (fields.second == nullptr)
         return UA_ERROR;
-    char *copy = copy_text(args);
-    if (copy == nullptr)
-        return UA_ERROR;
-    std::vector<char *> fields = split_at_spaces(copy);
     auto *snr = static_cast<SnRData *>(std::calloc(1, sizeof(SnRData)));
-    if (fields.size() < 2 || snr == nullptr) {
-        std::free(copy);
-        std::free(snr);
+    if (snr == nullptr)
         return UA_ERROR;
-    }
-    snr->search = copy;
-    snr->replace = fields[1];
+    snr->search = fields.copy.release();
+    snr->replace = fields.second;
     snr->search_len = static_cast<int>(std::strlen(snr->search));
     snr->replace_len = static_cast<int>(std::strlen(snr->replace));
     *data = snr;
@@ -248,22 +269,18 @@ pcre2_code *compile_pattern(const char *pattern)
 
 UrlAction parse_regexp_replace(const char *args, int postprocess, void **data)
 {
-    if (args == nullptr)
+    TwoFields fields = split_two_fields(args);
+    if (fields.second == nullptr)
         return UA_ERROR;
-    char *copy = copy_text(args);
-    if (copy == nullptr)
-        return UA_ERROR;
-    std::vector<char *> fields = split_at_spaces(copy);
     auto *regr = static_cast<RegRData *>(std::calloc(1, sizeof(RegRData)));
-    pcre2_code *code = (fields.size() >= 2 && regr != nullptr) ? compile_pattern(copy) : nullptr;
+    pcre2_code *code = regr != nullptr ? compile_pattern(fields.copy.get()) : nullptr;
     if (code == nullptr) {
-        std::free(copy);
         std::free(regr);
         return UA_ERROR;
     }
-    regr->regexp = copy;
+    regr->regexp = fields.copy.release();
     regr->pattern = code;
-    regr->replace = fields[1];
+    regr->replace = fields.second;
     regr->postprocess = postprocess;
     regr->next = nullptr;
     *data = regr;

@@ -13,13 +13,8 @@
 #include <string>
 #include <string_view>
 
-#if __has_include("velmora/base64.h")
 #include "velmora/base64.h"
 #include "velmora/urldecode.h"
-#else // TEMPORARY until the decoders land
-static int base64_decode(const char *, char *r, int) { r[0] = 0; return 0; }
-static char *qxurldecode(const char *) { return nullptr; }
-#endif
 
 namespace {
 

@@ -11,6 +11,7 @@ int main(void)
     cat_t set;
     qx_ipaddr addr;
     char buf[64];
+    rwlock_t lock;
 
     if (category_init(&set) != 0 || category_add_number(&set, 7) != 0 || category_search(&set, 7) != 0)
         return 1;
@@ -18,6 +19,38 @@ int main(void)
 
     if (qxnet_aton("10.1.2.3", &addr) != 0 || qxnet_ntop(&addr, buf, sizeof buf) == NULL || strcmp(buf, "10.1.2.3") != 0)
         return 1;
+
+    {
+        char line[] = "a b";
+        char **pieces = string_explode(line, ' ');
+        intarray *array = intarray_create(1, 2, 1);
+        if (pieces == NULL || strcmp(pieces[1], "b") != 0 || array == NULL || intarray_insert(array, 1, line) != 0)
+            return 1;
+        free(pieces);
+        intarray_destroy(array);
+        if (base64_encode("abc", buf, sizeof buf) != 4 || strcmp(buf, "YWJj") != 0)
+            return 1;
+    }
+
+    if (rwl_init_internal(&lock, NULL, -1) != 0 || rwl_readlock(&lock) != 0 || rwl_upgrade(&lock) != 0 ||
+        rwl_writeunlock(&lock) != 0 || rwl_destroy(&lock) != 0 || rwl_readtrylock(&lock) != 22)
+        return 1;
+
+    if (file_exists("/nonexistent/velmora") != -1 || file_buffer_open("/nonexistent/velmora") != NULL)
+        return 1;
+
+    {
+        const char *url = "http://www.Example.com:8080/a/b.html?q=1";
+        URLLIST_EXPLODED_URL *rec = urllist_explode_charset(url, NULL, 1, 0, NULL);
+        myhash_t h;
+        if (rec == NULL || rec->domains_num != 3 || rec->num_port != 8080 || strcmp(rec->fileExtension, "html") != 0)
+            return 1;
+        if (rec->tokens[0].type != UP_PROTO || urllist_hash(rec->scheme, 4, &h) != 0 || h.city != rec->scheme_hash.city)
+            return 1;
+        if (urllist_hash2str(&wildcard_hash, buf, sizeof buf) != 0 || strcmp(buf, "5b91f9d796555833") != 0)
+            return 1;
+        urllist_free_urllist_exploded_url(rec);
+    }
 
     {
         URLLIST_ITEM_DATA data = {0, 0, UA_NONE, NULL};

@@ -328,6 +328,11 @@ const Rewrite replacements[] = {
     {"R",
      "^(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)(m)(n)(o)(p)(q)(r)(s)$ $19$1",
      "abcdefghijklmnopqrs", URL, "sa"},
+    {"Rb", "^.*/([^/]*)$ $1", "http://h/aGVsbG8=", URL, "hello"},
+    {"RB", "^.*/([^/]*)$ $1", "http://h/aHR0cDovL3gv", URL, "http://x/"},
+    {"Ru", "^.*/([^/]*)$ $1", "http://h/a%20b+c", URL, "a b c"},
+    {"R", "^.*/([^/]*)$ $1", "http://h/aGVsbG8=", URL, "aGVsbG8="},
+    {"regexp_replace", "^.*/([^/]*)$ $1", "http://h/a%20b", URL, "a%20b"},
     {"T", "http://blocked/", "http://any/", URL, "http://blocked/"},
 };
 INSTANTIATE_TEST_SUITE_P(Replace, ActionRewrite, ::testing::ValuesIn(replacements));

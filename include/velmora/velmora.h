@@ -5,7 +5,15 @@
 #include "velmora/defs.h"
 #include "velmora/category.h"
 #include "velmora/common.h"
+#include "velmora/intarray.h"
+#include "velmora/base64.h"
 #include "velmora/qxlog.h"
+#include "velmora/qxstring.h"
+#include "velmora/urldecode.h"
+#include "velmora/rwlock.h"
+#include "velmora/file.h"
+#include "velmora/urllist.h"
+#include "velmora/urllist_explode.h"
 #include "velmora/urllist_action.h"
 
 #endif
