@@ -53,6 +53,15 @@ int main(void)
     }
 
     {
+        void *list = iplist_init(NULL, NULL);
+        int data = 1;
+        if (list == NULL || iplist_add_string(list, "10.0.0.0/8", &data) != 0 ||
+            iplist_find_data(list, &addr) != &data || num_active_patricia < 2)
+            return 1;
+        iplist_terminate(list);
+    }
+
+    {
         URLLIST_ITEM_DATA data = {0, 0, UA_NONE, NULL};
         char *rewritten = NULL;
         data.action = urllist_action_parse_action("S", "http: https:", &data.action_data);

@@ -14,6 +14,8 @@
 #include "velmora/file.h"
 #include "velmora/urllist.h"
 #include "velmora/urllist_explode.h"
+#include "velmora/patricia.h"
+#include "velmora/iplist.h"
 #include "velmora/urllist_action.h"
 
 #endif
