@@ -19,5 +19,6 @@
 #include "velmora/urllist_explode.h"
 #include "velmora/patricia.h"
 #include "velmora/iplist.h"
+#include "velmora/urllist_action.h"
 
 #endif
