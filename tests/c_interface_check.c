@@ -52,6 +52,15 @@ int main(void)
         urllist_free_urllist_exploded_url(rec);
     }
 
+    {
+        void *list = iplist_init(NULL, NULL);
+        int data = 1;
+        if (list == NULL || iplist_add_string(list, "10.0.0.0/8", &data) != 0 ||
+            iplist_find_data(list, &addr) != &data || num_active_patricia < 2)
+            return 1;
+        iplist_terminate(list);
+    }
+
     puts("c interface ok");
     return 0;
 }

@@ -14,5 +14,7 @@
 #include "velmora/file.h"
 #include "velmora/urllist.h"
 #include "velmora/urllist_explode.h"
+#include "velmora/patricia.h"
+#include "velmora/iplist.h"
 
 #endif
