@@ -256,6 +256,101 @@ URLLIST_ITEM *urllist_dump_pop(void) VELMORA_NOEXCEPT;
 void urllist_dump_node(const URLLIST_ITEM *item) VELMORA_NOEXCEPT;
 void urllist_dump_dump_buffer(void) VELMORA_NOEXCEPT;
 
+/* ---- Loading entries ----
+ * Adds return 0 (added, or a duplicate keyword, event type or digest that is
+ * ignored), -1 a required argument is NULL, -2 out of memory or a failed
+ * line, -3 an undecomposable pattern, a non-hexadecimal digest or an IP list
+ * error, -4 the file cannot be opened, -5 a bad regular expression, -6 an
+ * unknown entry type, -7 / -8 the extension / keyword list refused the entry,
+ * -9 an unknown action, bad action argument or unknown event name.
+ * hint (0..5) selects how lines without an explicit action are read. */
+
+/* Loads every line of the file (empty and '#' lines skipped). */
+int urllist_add_file(URLLIST *l, const char *file, int hint) VELMORA_NOEXCEPT;
+/* Appends newbuf to the caller's malloc'ed *buffer (made when NULL; it always
+ * holds at least *bufferSize + 1 bytes) and loads every complete line; the
+ * unfinished rest is kept at the start of *buffer for the next call. */
+int urllist_add_buffer(URLLIST *l, const char *newbuf, char **buffer, int *bufferSize, int hint) VELMORA_NOEXCEPT;
+/* Loads one line of up to four space-separated fields; the line is cut in
+ * place. A failing entry is reported and the line still yields 0. */
+int urllist_add_line(URLLIST *l, char *line, int hint) VELMORA_NOEXCEPT;
+/* One entry with an action word and its argument text (write lock held). */
+int urllist_add(URLLIST *l, const char *url, const char *type, const char *act, const char *args,
+                int32_t ttl) VELMORA_NOEXCEPT;
+/* One entry whose result is the caller's pointer, kept as action_data with
+ * UA_NONE (never freed by the list). */
+int urllist_add_data(URLLIST *l, const char *url, const char *type, void *data, int32_t ttl) VELMORA_NOEXCEPT;
+/* One entry with a copy of the category set (an empty set for NULL); the
+ * last argument is not used. */
+int urllist_add_category(URLLIST *l, const char *url, const char *type, const cat_t *cat, int32_t ttl,
+                         void *data) VELMORA_NOEXCEPT;
+/* One entry with the category list text of a list line. */
+int urllist_add_category_string(URLLIST *l, const char *item, const char *categories) VELMORA_NOEXCEPT;
+/* The common path of the adds (no locking): makes the result record, which
+ * takes action_data over (released on failure), and dispatches by type. */
+int urllist_add_internal(URLLIST *l, const char *item, const char *type, UrlAction action, void *action_data,
+                         int32_t ttl) VELMORA_NOEXCEPT;
+/* Per-kind adds, run under the caller's lock. urllist_add_url takes the
+ * record over (released when no tree slot holds it); the others leave a
+ * record they did not store to the caller. */
+int urllist_add_url(URLLIST *l, const char *item, const char *type, URLLIST_ITEM_DATA *data,
+                    int flags) VELMORA_NOEXCEPT;
+int urllist_add_regexp(URLLIST *l, const char *item, URLLIST_ITEM_DATA *data, int nocase) VELMORA_NOEXCEPT;
+int urllist_add_ext(URLLIST *l, const char *item, URLLIST_ITEM_DATA *data) VELMORA_NOEXCEPT;
+int urllist_add_keyword(URLLIST *l, const char *item, URLLIST_ITEM_DATA *data, const char *type) VELMORA_NOEXCEPT;
+int urllist_add_digest(URLLIST *l, const char *item, URLLIST_ITEM_DATA *data) VELMORA_NOEXCEPT;
+int urllist_add_eventtype(URLLIST *l, const char *item, URLLIST_ITEM_DATA *data) VELMORA_NOEXCEPT;
+/* A new IP list stored under the scheme's hash string, or NULL. */
+iphead *urllist_add_iplist_for_scheme(URLLIST *l, const char *scheme) VELMORA_NOEXCEPT;
+
+/* ---- Looking URLs up ----
+ * Public lookups return 0 when an entry was found (its record stored through
+ * ret_data when not NULL; it stays owned by the list) and 1 when nothing
+ * matched or an argument is NULL. With URLLIST_LOCKING they hold the read
+ * lock for their whole work. A diagnostic lookup that finds something stores
+ * the matched entry's text (malloc) through listurl. */
+int urllist_lookup_data(URLLIST *l, URLLIST_EXPLODED_URL *urlinfo, URLLIST_ITEM_DATA **ret_data) VELMORA_NOEXCEPT;
+/* As urllist_lookup_data without touching the lock (the caller holds it). */
+int urllist_lookup_data_unlocked(URLLIST *l, URLLIST_EXPLODED_URL *urlinfo,
+                                 URLLIST_ITEM_DATA **ret_data) VELMORA_NOEXCEPT;
+/* Host tree and IP lists only. */
+int urllist_lookup_data_urlonly(URLLIST *l, URLLIST_EXPLODED_URL *urlinfo,
+                                URLLIST_ITEM_DATA **ret_data) VELMORA_NOEXCEPT;
+int urllist_lookup_diag(URLLIST *l, URLLIST_EXPLODED_URL *urlinfo, URLLIST_ITEM_DATA **ret_data,
+                        char **listurl) VELMORA_NOEXCEPT;
+int urllist_lookup_diag_urlonly(URLLIST *l, URLLIST_EXPLODED_URL *urlinfo, URLLIST_ITEM_DATA **ret_data,
+                                char **listurl) VELMORA_NOEXCEPT;
+/* 0 only when the entry found is a category entry; its numbers are merged
+ * into cat_buff. */
+int urllist_lookup_category(URLLIST *l, URLLIST_EXPLODED_URL *urlinfo, cat_t *cat_buff) VELMORA_NOEXCEPT;
+/* Keywords, regular expressions and the default for a plain text. When
+ * *nocase_str is a text it is the lower-cased subject; when nocase_str points
+ * at NULL the lower-cased copy made here is handed over (the caller frees
+ * it). */
+int urllist_lookup_string_data(URLLIST *l, const char *str, char **nocase_str,
+                               URLLIST_ITEM_DATA **ret_data) VELMORA_NOEXCEPT;
+int urllist_lookup_string_diag(URLLIST *l, const char *str, char **nocase_str, URLLIST_ITEM_DATA **ret_data,
+                               char **listurl) VELMORA_NOEXCEPT;
+/* The event-type record of policy event index (0..8). */
+int urllist_lookup_num_data(URLLIST *l, int index, URLLIST_ITEM_DATA **data) VELMORA_NOEXCEPT;
+int urllist_lookup_num_diag(URLLIST *l, int index, URLLIST_ITEM_DATA **data, char **listurl) VELMORA_NOEXCEPT;
+
+/* Building blocks of the lookups (no locking). */
+/* The tree walk from root (NULL: the host tree with the IP lists) starting at
+ * start_token (NULL: the URL's first token): the record or NULL. */
+URLLIST_ITEM_DATA *urllist_url_lookup(const URLLIST *l, URLLIST_ITEM *root, URLLIST_EXPLODED_URL *urlinfo,
+                                      URLLIST_TOKEN *start_token, char **listurl) VELMORA_NOEXCEPT;
+/* The first live regular expression matching str (case-sensitive ones) or
+ * nocase_str (case-insensitive ones), or NULL. */
+URLLIST_ITEM_DATA *urllist_regexp_lookup(const URLLIST *l, const char *str, const char *nocase_str,
+                                         char **listurl) VELMORA_NOEXCEPT;
+/* The token's lower-cased text (sets its nocase_hash); scheme, host and port
+ * tokens keep their own text and hash. */
+const char *urllist_get_nocase_url(URLLIST_EXPLODED_URL *urlinfo, URLLIST_TOKEN *token) VELMORA_NOEXCEPT;
+/* offset = index of the first path token (domains_num + 2), number =
+ * paths_num: 1 when the URL has no path tokens, else 0. */
+int urllist_parent_url_path_offset_number(const URLLIST_EXPLODED_URL *info, int *offset, int *number) VELMORA_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif
