@@ -82,6 +82,20 @@ int main(void)
         iplist_terminate(list);
     }
 
+    {
+        URLLIST *ul = urllist_initialize(URLLIST_NO_DEFAULT);
+        URLLIST_EXPLODED_URL *rec = urllist_explode("http://h.com/a?b=1", NULL, 0, 0);
+        URLLIST_ITEM_DATA *data = urllist_new_urllist_item_data(-1, UA_DENY, NULL);
+        URLLIST_ITEM *copy = NULL;
+        if (ul == NULL || rec == NULL || data == NULL ||
+            urllist_add_to_tree(&ul->root, rec, 0, data, 1, 0, 0) != 0 || data->refcount != 1 ||
+            urllist_clone_urllist_item(ul->root.child, &copy) != 0 || data->refcount != 2)
+            return 1;
+        urllist_terminate_urllist_item(copy);
+        urllist_free_urllist_exploded_url(rec);
+        urllist_terminate(ul);
+    }
+
     puts("c interface ok");
     return 0;
 }
