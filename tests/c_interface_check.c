@@ -83,6 +83,11 @@ int main(void)
         urllist_free_urllist_exploded_url(rec);
     }
 
+    if (varniksecret_encrypt("a", buf, sizeof buf) != 3 || strcmp(buf, "QGBA") != 0)
+        return 1;
+    if (varniksecret_decrypt("QGBA", buf, sizeof buf) != 1 || strcmp(buf, "a") != 0)
+        return 1;
+
     {
         void *list = iplist_init(NULL, NULL);
         int data = 1;

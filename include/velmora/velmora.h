@@ -19,6 +19,7 @@
 #include "velmora/extlist.h"
 #include "velmora/urllist.h"
 #include "velmora/urllist_explode.h"
+#include "velmora/varniksecret.h"
 #include "velmora/patricia.h"
 #include "velmora/iplist.h"
 #include "velmora/urllist_action.h"
