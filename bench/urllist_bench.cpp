@@ -7,6 +7,7 @@
 #include <malloc.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -133,5 +134,51 @@ void BM_UrllistLookup_LockingThreads(benchmark::State &state)
     check_urls_loop(state, l);
 }
 BENCHMARK(BM_UrllistLookup_LockingThreads)->Threads(1)->Threads(2)->UseRealTime();
+
+// Real block lists converted by bench/ublock_lists.py: the list file and the
+// check URLs are named by VELMORA_REAL_LIST and VELMORA_REAL_URLS.
+struct CheckUrl {
+    std::string url;
+    bool listed;
+};
+
+std::vector<CheckUrl> read_check_urls(const char *path)
+{
+    std::vector<CheckUrl> urls;
+    std::ifstream in(path);
+    std::string url, expected;
+    while (in >> url >> expected)
+        urls.push_back({url, expected == "D"});
+    return urls;
+}
+
+void BM_UrllistRealLists(benchmark::State &state)
+{
+    const char *list_path = std::getenv("VELMORA_REAL_LIST");
+    const char *urls_path = std::getenv("VELMORA_REAL_URLS");
+    if (list_path == nullptr || urls_path == nullptr) {
+        state.SkipWithError("set VELMORA_REAL_LIST and VELMORA_REAL_URLS (bench/ublock_lists.py)");
+        return;
+    }
+    static URLLIST *l = [&] {
+        URLLIST *list = urllist_initialize(0);
+        urllist_add_file(list, list_path, 0);
+        return list;
+    }();
+    static const std::vector<CheckUrl> urls = read_check_urls(urls_path);
+    size_t k = 0;
+    int64_t wrong = 0;
+    for (auto _ : state) {
+        const CheckUrl &c = urls[k++ % urls.size()];
+        URLLIST_EXPLODED_URL *u = urllist_explode_charset(c.url.c_str(), nullptr, 1, 0, nullptr);
+        URLLIST_ITEM_DATA *data = nullptr;
+        wrong += (urllist_lookup_data(l, u, &data) == 0) != c.listed;
+        urllist_free_urllist_exploded_url(u);
+    }
+    state.counters["entries"] = l->loaded_count;
+    state.counters["wrong_answers"] = static_cast<double>(wrong);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_UrllistRealLists);
 
 } // namespace
