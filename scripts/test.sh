@@ -23,6 +23,7 @@ tsan_filters=(
   'SimulatedTime.*'               # time service cron thread
   'TimeServiceClock.*'            # time service clock and cron threads
   'RwLock.*'                      # reader-writer lock, stress test included
+  'UrlListConcurrency.*'          # URL list lookups while entries load
 )
 bash scripts/build.sh build-tsan -DVELMORA_TSAN=ON -DVELMORA_BENCH=OFF
 filter=$(IFS=:; echo "${tsan_filters[*]}")
