@@ -9,6 +9,7 @@ packages=(
   libpcre2-dev libidn-dev libssl-dev
   php8.2-dev php8.2-cli
   valgrind clang libclang-rt-14-dev
+  squid curl python3
 )
 
 missing=()

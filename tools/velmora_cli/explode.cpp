@@ -1,11 +1,13 @@
-// Decomposes each URL given on the command line and prints its fields and
-// tokens. URLs are taken as URLs to check; --list takes the URLs that follow
-// as list entries instead.
+// velmora explode: decomposes URLs and prints their fields and tokens. URLs
+// are taken as URLs to check, or with --list as list entries.
 #include <cstdio>
-#include <cstring>
 
 #include "velmora/category.h"
 #include "velmora/urllist.h"
+#include "velmora_cli/commands.h"
+#include "velmora_cli/options.h"
+
+namespace velmora_cli {
 
 namespace {
 
@@ -81,24 +83,25 @@ int explode_one(const char *url, bool list_mode, cat_t *cats)
 
 } // namespace
 
-int main(int argc, char **argv)
+int run_explode(const std::vector<std::string> &args)
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s [--list] URL...\n", argv[0]);
-        return 2;
-    }
+    Options options;
+    std::string error;
+    if (!parse_options(args, Accepted{.list_mode = true}, options, error))
+        return usage_error(error);
+    if (options.urls.empty())
+        return usage_error("explode needs at least one URL");
     cat_t cats;
-    if (category_init(&cats) != 0)
-        return 2;
-    bool list_mode = false;
-    int refused = 0;
-    for (int i = 1; i < argc; i++) {
-        if (std::strcmp(argv[i], "--list") == 0) {
-            list_mode = true;
-            continue;
-        }
-        refused += explode_one(argv[i], list_mode, &cats);
+    if (category_init(&cats) != 0) {
+        std::fprintf(stderr, "velmora: out of memory\n");
+        return kExitIo;
     }
+    int refused = 0;
+    for (const std::string &url : options.urls)
+        refused += explode_one(url.c_str(), options.list_mode, &cats);
     category_destroy(&cats);
-    return refused > 0 ? 1 : 0;
+    std::fflush(stdout);
+    return refused > 0 ? kExitInvalidUrl : kExitOk;
 }
+
+} // namespace velmora_cli
