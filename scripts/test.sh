@@ -29,4 +29,6 @@ bash scripts/build.sh build-tsan -DVELMORA_TSAN=ON -DVELMORA_BENCH=OFF
 filter=$(IFS=:; echo "${tsan_filters[*]}")
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   timeout 600 build-tsan/tests/velmora_tests --gtest_filter="$filter"
+# the velmora command's reload thread swaps lists under the serving thread
+TSAN_OPTIONS=halt_on_error=1 timeout 600 bash tests/cli/velmora_cli_test.sh build-tsan/tools/velmora
 echo "all tests passed"
