@@ -22,7 +22,7 @@ Classifier::~Classifier()
     category_destroy(&cats_);
 }
 
-Verdict Classifier::classify(URLLIST &list, const char *url)
+Verdict Classifier::classify(URLLIST &list, const char *url, bool with_entry)
 {
     Verdict verdict;
     std::unique_ptr<URLLIST_EXPLODED_URL, ExplodedRelease> exploded(
@@ -32,7 +32,9 @@ Verdict Classifier::classify(URLLIST &list, const char *url)
     verdict.valid = true;
     URLLIST_ITEM_DATA *data = nullptr;
     char *entry = nullptr;
-    if (urllist_lookup_diag(&list, exploded.get(), &data, &entry) == 0) {
+    int rc = with_entry ? urllist_lookup_diag(&list, exploded.get(), &data, &entry)
+                        : urllist_lookup_data(&list, exploded.get(), &data);
+    if (rc == 0) {
         verdict.data = data;
         verdict.entry.reset(entry);
     }

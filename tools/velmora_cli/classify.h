@@ -31,8 +31,9 @@ public:
     Classifier &operator=(const Classifier &) = delete;
     ~Classifier();
 
-    // url must be NUL-terminated.
-    Verdict classify(URLLIST &list, const char *url);
+    // url must be NUL-terminated. Without with_entry the entry's text is not
+    // built (a lookup without the diagnostic walk).
+    Verdict classify(URLLIST &list, const char *url, bool with_entry = true);
 
     // The action's short form ("D", "A", "C 3,5", "Q +a=1", ...) or "none";
     // valid until the next call.

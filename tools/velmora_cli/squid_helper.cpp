@@ -108,7 +108,7 @@ public:
             out += ' ';
         }
         const char *url = classifiable_url(request.url, scratch_);
-        Verdict verdict = classifier_.classify(*list_, url);
+        Verdict verdict = classifier_.classify(*list_, url, false);
         if (mode_ == HelperMode::acl)
             answer_acl(verdict, out);
         else

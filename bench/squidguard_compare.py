@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Peer comparison: velmora squid-helper against squidGuard (Debian package
+squidguard), the URL-list filter most Squid users run.
+
+Both engines get the same rules, built from the real block lists
+(bench/ublock_lists.py: plain host rules become domain entries, host/path rules
+URL entries), and the identical request stream in squidGuard's input format
+"URL client-ip/fqdn ident method", the check URLs of those lists repeated to
+about a million requests. Printed: the load time of each (time to answer a
+single request), URLs per second of each over the whole stream (its load time
+taken off) and the ratio, all measured in this one run.
+
+Verdicts are compared where both engines' rules mean the same thing.
+squidGuard matches URL rules as plain string prefixes (a rule host/image also
+blocks /images) and strips a leading "www." (also "www1." and the like) from hosts; velmora
+matches paths by whole segments and keeps "www." as a label. URLs on a host
+that has a host/path rule, and URLs whose host begins so, are therefore left out
+of the agreement set, and their number is printed.
+
+usage: squidguard_compare.py PATH/TO/velmora [REPEAT]
+"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+# squidGuard drops this host prefix ("www.", "www1.", ...) before matching.
+SQUIDGUARD_STRIPPED = re.compile(r"^www[0-9]*\.")
+
+
+def run_timed(command, input_path, output_path):
+    with open(input_path, "rb") as source, open(output_path, "wb") as sink:
+        start = time.monotonic()
+        subprocess.run(command, stdin=source, stdout=sink, stderr=subprocess.DEVNULL, check=True)
+        return time.monotonic() - start
+
+
+def build_rules(work):
+    entries, urls = os.path.join(work, "velmora.list"), os.path.join(work, "urls")
+    subprocess.run([sys.executable, os.path.join(HERE, "ublock_lists.py"), entries, urls],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    domains, paths = [], []
+    with open(entries, encoding="utf-8") as lines:
+        for line in lines:
+            pattern = line.split(" ", 1)[0]
+            (paths if "/" in pattern else domains).append(pattern)
+    return entries, urls, domains, paths
+
+
+def write_squidguard_config(work, domains, paths):
+    db = os.path.join(work, "db", "blocked")
+    os.makedirs(db)
+    with open(os.path.join(db, "domains"), "w", encoding="utf-8") as out:
+        out.write("\n".join(domains) + "\n")
+    with open(os.path.join(db, "urls"), "w", encoding="utf-8") as out:
+        out.write("\n".join(paths) + "\n")
+    config = os.path.join(work, "squidguard.conf")
+    with open(config, "w", encoding="utf-8") as out:
+        out.write(f"""dbhome {os.path.join(work, "db")}
+logdir {work}
+dest blocked {{
+  domainlist blocked/domains
+  urllist blocked/urls
+}}
+acl {{
+  default {{
+    pass !blocked all
+    redirect http://blocked.invalid/
+  }}
+}}
+""")
+    return config
+
+
+def write_requests(work, urls_path, repeat):
+    urls = [line.split(" ", 1)[0] for line in open(urls_path, encoding="utf-8")]
+    requests = os.path.join(work, "requests")
+    with open(requests, "w", encoding="utf-8") as out:
+        for _ in range(repeat):
+            for url in urls:
+                out.write(f"{url} 127.0.0.1/- - GET\n")
+    one = os.path.join(work, "one_request")
+    with open(one, "w", encoding="utf-8") as out:
+        out.write(f"{urls[0]} 127.0.0.1/- - GET\n")
+    return urls, requests, one
+
+
+def host_of(url):
+    rest = url.split("://", 1)[1]
+    return rest.split("/", 1)[0].split("?", 1)[0].split(":", 1)[0].lower()
+
+
+def under_path_rule_host(host, path_hosts):
+    labels = host.split(".")
+    return any(".".join(labels[i:]) in path_hosts for i in range(len(labels)))
+
+
+def compare(urls, velmora_out, squidguard_out, paths):
+    path_hosts = {p.split("/", 1)[0] for p in paths}
+    with open(velmora_out, encoding="utf-8") as v, open(squidguard_out, encoding="utf-8") as s:
+        answers = list(zip(v, s))[: len(urls)]
+    agree = differ = excluded = 0
+    for url, (velmora_answer, squidguard_answer) in zip(urls, answers):
+        host = host_of(url)
+        if SQUIDGUARD_STRIPPED.match(host) or under_path_rule_host(host, path_hosts):
+            excluded += 1
+            continue
+        if velmora_answer.startswith("OK") == squidguard_answer.startswith("OK"):
+            agree += 1
+        else:
+            differ += 1
+            if differ <= 5:
+                print(f"  differs: {url}: velmora {velmora_answer.strip()!r}, "
+                      f"squidGuard {squidguard_answer.strip()!r}")
+    return agree, differ, excluded
+
+
+def main():
+    velmora = os.path.abspath(sys.argv[1])
+    repeat = int(sys.argv[2]) if len(sys.argv) > 2 else 4
+    with tempfile.TemporaryDirectory() as work:
+        entries, urls_path, domains, paths = build_rules(work)
+        config = write_squidguard_config(work, domains, paths)
+        start = time.monotonic()
+        subprocess.run(["squidGuard", "-c", config, "-C", "all"], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        db_build = time.monotonic() - start
+        urls, requests, one = write_requests(work, urls_path, repeat)
+        total = len(urls) * repeat
+        engines = {
+            "squidGuard": ["squidGuard", "-c", config],
+            "velmora": [velmora, "squid-helper", "--mode", "rewrite",
+                        "--deny-url", "http://blocked.invalid/", "-l", entries],
+        }
+        rates, outputs = {}, {}
+        print(f"rules: {len(domains)} domains, {len(paths)} host/path URLs; "
+              f"{total} requests ({len(urls)} URLs x {repeat})")
+        print(f"squidGuard database build (-C all): {db_build:.2f} s")
+        for name, command in engines.items():
+            outputs[name] = os.path.join(work, name + ".out")
+            load = run_timed(command, one, outputs[name])
+            elapsed = run_timed(command, requests, outputs[name])
+            rates[name] = total / max(elapsed - load, 1e-9)
+            print(f"{name:>10}: load {load:.3f} s, {elapsed:.2f} s for the stream, "
+                  f"{rates[name]:,.0f} URLs/s")
+        print(f"ratio velmora / squidGuard: {rates['velmora'] / rates['squidGuard']:.1f}")
+        agree, differ, excluded = compare(urls, outputs["velmora"], outputs["squidGuard"], paths)
+        print(f"verdicts: {agree} agree, {differ} differ; {excluded} URLs left out "
+              f"(host begins with www. or wwwN., or has a host/path rule)")
+        return 0 if differ == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
