@@ -19,11 +19,7 @@
 
 #include "velmora/qxlog.h"
 #include "velmora/qxstring.h"
-#if __has_include("velmora/qxtime.h")
 #include "velmora/qxtime.h"
-#else
-static time_t current_time = 0; // TEMPORARY until the time service lands
-#endif
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "velmora/qxlog.h"
+#include "velmora/qxtime.h"
 
 namespace {
 
@@ -433,6 +434,25 @@ TEST(ActionMerge, OtherActionsAreNotMerged)
     EXPECT_EQ(urllist_action_append_action_data(regexp.get(), regexp.get()), 0);
     EXPECT_NE(regexp.get()->action_data, nullptr);
     EXPECT_EQ(regexp.process("ax").text, "Ax");
+}
+
+// ---- expiry ---------------------------------------------------------------
+
+TEST(ActionExpiry, ExpiresOnlyStrictlyBeforeCachedTime)
+{
+    const time_t saved = current_time;
+    current_time = 1000;
+    const std::pair<time_t, int> cases[] = {
+        {0, 0}, {-5, 0}, {1, 1}, {999, 1}, {1000, 0}, {1001, 0},
+        {(static_cast<time_t>(1) << 32) + 999, 1}, // the ttl counts as its low 32 bits
+        {static_cast<time_t>(0xffffffff), 0},      // negative as 32 bits: never expires
+    };
+    for (const auto &[ttl, expired] : cases) {
+        URLLIST_ITEM_DATA data{};
+        data.ttl = ttl;
+        EXPECT_EQ(urllist_action_expired(&data), expired) << ttl;
+    }
+    current_time = saved;
 }
 
 } // namespace
