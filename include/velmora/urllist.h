@@ -170,8 +170,10 @@ void urllist_iplist_terminate(void *iplist) VELMORA_NOEXCEPT;
  * node cannot be made, the sequence is empty or an argument is NULL. */
 int urllist_add_to_tree(URLLIST_ITEM *i, URLLIST_EXPLODED_URL *urlinfo, int a, URLLIST_ITEM_DATA *data,
                         int overwrite, int cloned, int flags) VELMORA_NOEXCEPT;
-/* Stores through up a copy of the subtree at i (NULL copies nothing): 0, or
- * -1 when out of memory (nothing is stored and nothing leaks). */
+/* Stores through up a copy of the subtree at i (NULL copies nothing): every
+ * node reached through low, high, child, nocase_child and wildcard_child,
+ * sharing the records and copying the query patterns. 0, or -1 when out of
+ * memory (nothing is stored and nothing leaks). */
 int urllist_clone_urllist_item(const URLLIST_ITEM *i, URLLIST_ITEM **up) VELMORA_NOEXCEPT;
 
 /* ---- Query patterns ---- */
