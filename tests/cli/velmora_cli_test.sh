@@ -78,6 +78,11 @@ expect_eq "answers" "$expected" "$out"
 
 out=$("$velmora" check -l "$work/deny.list" HTTP://WWW.EXAMPLE.NET/A 2>/dev/null)
 expect_eq "host case folded" "$(printf 'HTTP://WWW.EXAMPLE.NET/A\tD\texample.net')" "$out"
+echo "paths.test/private U D" > "$work/path.list"
+out=$("$velmora" check -l "$work/path.list" http://paths.test/PRIVATE 2>/dev/null)
+expect_eq "path case kept" "$(printf 'http://paths.test/PRIVATE\tnone\t-')" "$out"
+out=$("$velmora" check -l "$work/path.list" --nocase-url http://paths.test/PRIVATE 2>/dev/null)
+expect_eq "--nocase-url" "$(printf 'http://paths.test/PRIVATE\tD\tpaths.test/private')" "$out"
 
 # Standard input: the first field is the URL, a carriage return is dropped,
 # a last line without a line feed is answered.
