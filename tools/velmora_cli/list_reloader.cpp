@@ -1,10 +1,6 @@
 #include "velmora_cli/list_reloader.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 #include "velmora/qxlog.h"
 
@@ -12,27 +8,12 @@ namespace velmora_cli {
 
 namespace {
 
-// Write end of the pipe through which the signal handler wakes the reload
-// thread (one byte per signal; the thread folds bytes that pile up into one
-// reload). Written only by the handler and by the destructor's stop byte.
-int reload_pipe_write = -1;
-
-constexpr char kReloadByte = 'h';
-constexpr char kStopByte = 'q';
-
-// A failed write means a full pipe, which already holds a pending wake-up:
-// the byte is not needed.
-void send_byte(char byte)
+sigset_t reload_signals()
 {
-    ssize_t ignored = write(reload_pipe_write, &byte, 1);
-    (void)ignored;
-}
-
-extern "C" void on_sighup(int)
-{
-    int saved = errno;
-    send_byte(kReloadByte);
-    errno = saved;
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGHUP);
+    return set;
 }
 
 } // namespace
@@ -42,8 +23,10 @@ ListReloader::ListReloader(std::vector<std::string> files, int hint) : files_(st
 ListReloader::~ListReloader()
 {
     if (thread_.joinable()) {
+        // The thread waits in sigwait: a SIGHUP sent to it alone wakes it to
+        // see the stop flag.
         stopping_.store(true);
-        send_byte(kStopByte);
+        pthread_kill(thread_.native_handle(), SIGHUP);
         thread_.join();
     }
     UrlListPtr never_taken(pending_.exchange(nullptr));
@@ -51,17 +34,8 @@ ListReloader::~ListReloader()
 
 bool ListReloader::install()
 {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
-        return false;
-    fcntl(fds[1], F_SETFL, O_NONBLOCK);
-    pipe_read_ = fds[0];
-    reload_pipe_write = fds[1];
-    struct sigaction action {};
-    action.sa_handler = on_sighup;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    return sigaction(SIGHUP, &action, nullptr) == 0;
+    sigset_t set = reload_signals();
+    return pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
 }
 
 void ListReloader::start()
@@ -78,12 +52,10 @@ UrlListPtr ListReloader::take_new_list()
 
 void ListReloader::run()
 {
-    char bytes[64];
+    sigset_t set = reload_signals();
     for (;;) {
-        ssize_t n = read(pipe_read_, bytes, sizeof bytes);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || stopping_.load())
+        int signal = 0;
+        if (sigwait(&set, &signal) != 0 || stopping_.load())
             return;
         reload();
     }

@@ -5,6 +5,8 @@
 #ifndef VELMORA_CLI_LIST_RELOADER_H
 #define VELMORA_CLI_LIST_RELOADER_H
 
+#include <pthread.h>
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -22,7 +24,9 @@ public:
     // Stops the reload thread (waiting for a reload under way).
     ~ListReloader();
 
-    // Installs the SIGHUP handler; false when the signal pipe cannot be made.
+    // Blocks SIGHUP in the calling thread and the threads it starts later,
+    // so that only the reload thread takes it (a SIGHUP before start() waits
+    // for it). Call before any other thread is started. False on failure.
     bool install();
     // Starts the thread that reloads on each SIGHUP.
     void start();
@@ -36,7 +40,6 @@ private:
 
     std::vector<std::string> files_;
     int hint_;
-    int pipe_read_ = -1;
     std::atomic<URLLIST *> pending_{nullptr};
     std::atomic<bool> stopping_{false};
     std::thread thread_;

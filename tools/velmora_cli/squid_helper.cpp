@@ -171,8 +171,8 @@ int run_squid_helper(const std::vector<std::string> &args)
         return usage_error("squid-helper reads its requests from standard input, not from arguments");
     if (options.mode == HelperMode::rewrite && options.deny_url.empty())
         return usage_error("rewrite mode needs the URL denied requests are redirected to (--deny-url URL)");
-    // The handler goes in first: a SIGHUP during the first load then reloads
-    // once the reload thread runs instead of ending the helper.
+    // SIGHUP is blocked first: one that arrives during the first load waits
+    // for the reload thread instead of ending the helper.
     ListReloader reloader(options.lists, options.hint);
     if (!reloader.install()) {
         std::fprintf(stderr, "velmora: cannot set up the SIGHUP reload\n");
