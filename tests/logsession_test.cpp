@@ -1,5 +1,6 @@
 #include "velmora/logsession.h"
 
+#include "log_files_support.h"
 #include "velmora/qxtime.h"
 
 #include <gtest/gtest.h>
@@ -456,6 +457,91 @@ TEST(RandomQueries, BuildFiltersAndSessionsSafely)
     EXPECT_LE(logsession_set_get_count(set), 7);
     logsession_set_destroy(set);
     qxlog_silent_mode = 0;
+}
+
+// ---- Sessions on the log channels -----------------------------------------
+
+using log_files_test::LogFiles;
+using log_files_test::contains;
+
+class ChannelSessions : public LogFiles {};
+
+TEST_F(ChannelSessions, ErrorSessionKeepsOnlyMatchingMessages)
+{
+    create_all();
+    ASSERT_EQ(qxlog_logsession_create("qxd_error", "errors", "filter=error", 10, 1000), 0);
+    qxlog_send(QXLOG_ERROR, "An ERROR here\n");
+    qxlog_send(QXLOG_ERROR, "nothing to see\n");
+    qxlog_send(QXLOG_ERROR, "%s again\n", "error");
+    qxlog_send(QXLOG_MESSAGE, "error on another channel\n");
+    EXPECT_EQ(take_entries(qxlog_logsession_sample("qxd_error", "errors")),
+              (std::vector<std::string>{"An ERROR here\n", "error again\n"}));
+    EXPECT_EQ(qxlog_logsession_destroy("qxd_error", "errors"), 0);
+    EXPECT_EQ(qxlog_logsession_destroy("qxd_error", "errors"), 0) << "0 whether or not it existed";
+    EXPECT_EQ(qxlog_logsession_sample("qxd_error", "errors"), nullptr);
+}
+
+TEST_F(ChannelSessions, UnknownLogNameIsRefusedSilently)
+{
+    create_all();
+    testing::internal::CaptureStderr();
+    for (const char *name : {"qxd_Error", "message", "", static_cast<const char *>(nullptr)}) {
+        EXPECT_EQ(qxlog_logsession_create(name, "s", "", 10, 100), -1);
+        EXPECT_EQ(qxlog_logsession_sample(name, "s"), nullptr);
+        EXPECT_EQ(qxlog_logsession_destroy(name, "s"), 1);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    flush(qxlog_error);
+    EXPECT_TRUE(messages("e.log").empty());
+}
+
+TEST_F(ChannelSessions, DisabledAndMissingChannelsAreReported)
+{
+    create(&qxlog_error, "e.log");
+    create(&qxlog_debug, "d.log", 1000000, 5, 0);
+    EXPECT_EQ(qxlog_logsession_create("qxd_debug", "s", "", 10, 100), -1);
+    EXPECT_EQ(qxlog_logsession_create("qxd_remoteadmin", "s", "", 10, 100), -1);
+    EXPECT_EQ(qxlog_logsession_destroy("qxd_remoteadmin", "s"), 1);
+    flush(qxlog_error);
+    EXPECT_EQ(messages("e.log"), (std::vector<std::string>{"qxlog_create_session: log qxd_debug is disabled",
+                                                          "qxlog_create_session: unknown log type 2"}));
+}
+
+// Building a session's filter logs on the debug channel (and on the error
+// channel when the expression is bad) while the session joins that very
+// channel's set.
+TEST_F(ChannelSessions, DebugAndErrorChannelsTakeSessionsOfTheirOwn)
+{
+    create_all(true);
+    ASSERT_EQ(qxlog_logsession_create("qxd_debug", "dbg", "filter=x", 10, 1000), 0);
+    ASSERT_EQ(qxlog_logsession_create("qxd_error", "err", "filter=(", 10, 1000), 0);
+    ASSERT_EQ(qxlog_logsession_create("qxd_debug", "dbg2", "filter=!y", 10, 1000), 0);
+    EXPECT_EQ(logsession_set_find(qxlog_error->sessions, "err")->filter, nullptr) << "a bad expression filters nothing";
+    flush(qxlog_error);
+    flush(qxlog_debug);
+    EXPECT_EQ(messages("e.log").size(), 1u);
+    EXPECT_TRUE(contains(messages("d.log"), "Logsession: Parsing for token filter= from query filter=x"));
+    EXPECT_TRUE(contains(messages("d.log"), "Logsession: Created match regular expression for regular exp (x)"));
+    std::vector<std::string> dbg2 = take_entries(qxlog_logsession_sample("qxd_debug", "dbg2"));
+    EXPECT_TRUE(dbg2.empty()) << "its own filter messages came before the session joined";
+    qxlog_send(QXLOG_DEBUG, "x marks\n");
+    qxlog_send(QXLOG_ERROR, "anything\n");
+    EXPECT_EQ(take_entries(qxlog_logsession_sample("qxd_debug", "dbg")), std::vector<std::string>{"x marks\n"});
+    EXPECT_EQ(take_entries(qxlog_logsession_sample("qxd_error", "err")), std::vector<std::string>{"anything\n"});
+}
+
+TEST_F(ChannelSessions, MaintenanceRemovesSessionsNotSampledForAMinute)
+{
+    create_all();
+    start_maintenance();
+    ASSERT_EQ(qxlog_logsession_create("qxd_message", "idle", "", 10, 100), 0);
+    ASSERT_EQ(qxlog_logsession_create("qxd_message", "watched", "", 10, 100), 0);
+    for (int minute = 0; minute < 2; minute++) {
+        tick(60);
+        take_entries(qxlog_logsession_sample("qxd_message", "watched"));
+    }
+    EXPECT_EQ(logsession_set_find(qxlog_message->sessions, "idle"), nullptr);
+    EXPECT_NE(logsession_set_find(qxlog_message->sessions, "watched"), nullptr);
 }
 
 } // namespace
