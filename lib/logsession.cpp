@@ -85,37 +85,52 @@ void add_alternative(std::string &source, const char *alternative)
     source += alternative;
 }
 
+// The words of a query, split at single spaces; words points into text.
+struct QueryWords {
+    velmora::MallocPtr<char> text;
+    velmora::MallocPtr<char *> words;
+
+    // Calls take(rest) with what follows token in every word that starts with it.
+    template <typename Take>
+    void for_each_token_word(const char *token, Take take) const
+    {
+        size_t token_len = std::strlen(token);
+        for (char **word = words.get(); *word != nullptr; word++) {
+            if (std::strncmp(*word, token, token_len) == 0)
+                take(*word + token_len);
+        }
+    }
+};
+
+// Logs the parse on the debug channel; false when memory is short.
+bool read_query_words(const char *query, const char *token, QueryWords &parsed)
+{
+    qxlog_send(QXLOG_DEBUG, "Logsession: Parsing for token %s from query %s\n", token, query);
+    parsed.text.reset(strdup(query));
+    if (parsed.text == nullptr)
+        return false;
+    parsed.words.reset(string_explode(parsed.text.get(), ' '));
+    return parsed.words != nullptr;
+}
+
 // "token!x" is a negate alternative, "tokenx" a match alternative; words with
 // nothing after the token (or after the "!") add nothing.
-FilterSources collect_sources(char *const *words, const char *token)
+FilterSources collect_sources(const QueryWords &query, const char *token)
 {
     FilterSources sources;
-    size_t token_len = std::strlen(token);
-    for (; *words != nullptr; words++) {
-        if (std::strncmp(*words, token, token_len) != 0)
-            continue;
-        const char *rest = *words + token_len;
+    query.for_each_token_word(token, [&sources](const char *rest) {
         if (*rest == '!') {
             if (rest[1] != '\0')
                 add_alternative(sources.negate, rest + 1);
         } else if (*rest != '\0') {
             add_alternative(sources.match, rest);
         }
-    }
+    });
     if (!sources.match.empty())
         sources.match += ')';
     if (!sources.negate.empty())
         sources.negate += ')';
     return sources;
-}
-
-// The words of query (split at single spaces); the words point into text.
-velmora::MallocPtr<char *> split_words(const char *query, velmora::MallocPtr<char> &text)
-{
-    text.reset(strdup(query));
-    if (text == nullptr)
-        return nullptr;
-    return velmora::MallocPtr<char *>(string_explode(text.get(), ' '));
 }
 
 bool compile_expression(regex_t *expression, const std::string &source, bool negate)
@@ -401,13 +416,11 @@ logsession_filter *logsession_filter_create(const char *query, const char *token
 {
     if (query == nullptr || token == nullptr)
         return nullptr;
-    qxlog_send(QXLOG_DEBUG, "Logsession: Parsing for token %s from query %s\n", token, query);
     try {
-        velmora::MallocPtr<char> text;
-        velmora::MallocPtr<char *> words = split_words(query, text);
-        if (words == nullptr)
+        QueryWords words;
+        if (!read_query_words(query, token, words))
             return nullptr;
-        FilterSources sources = collect_sources(words.get(), token);
+        FilterSources sources = collect_sources(words, token);
         if (sources.match.empty() && sources.negate.empty())
             return nullptr;
         return compile_filter(sources);
@@ -444,23 +457,20 @@ char *logsession_filter_string(const char *query, const char *token, const char 
 {
     if (query == nullptr || token == nullptr || delim == nullptr)
         return nullptr;
-    qxlog_send(QXLOG_DEBUG, "Logsession: Parsing for token %s from query %s\n", token, query);
     try {
-        velmora::MallocPtr<char> text;
-        velmora::MallocPtr<char *> words = split_words(query, text);
-        if (words == nullptr)
+        QueryWords words;
+        if (!read_query_words(query, token, words))
             return nullptr;
-        size_t token_len = std::strlen(token);
         std::string joined;
         bool found = false;
-        for (char **word = words.get(); *word != nullptr; word++) {
-            if (std::strncmp(*word, token, token_len) != 0 || (*word)[token_len] == '\0')
-                continue;
+        words.for_each_token_word(token, [&](const char *rest) {
+            if (*rest == '\0')
+                return;
             if (found)
                 joined += delim;
-            joined += *word + token_len;
+            joined += rest;
             found = true;
-        }
+        });
         return found ? strdup(joined.c_str()) : nullptr;
     } catch (const std::bad_alloc &) {
         return nullptr;
