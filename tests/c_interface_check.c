@@ -52,6 +52,17 @@ int main(void)
         urllist_free_urllist_exploded_url(rec);
     }
 
+    {
+        char lines[] = "port 8080\nname velmora";
+        void *config = config_configuration_create();
+        char *name = NULL;
+        if (config == NULL || config_configuration_add_lines(config, lines) != 0 ||
+            config_parse_string(config, "name", &name) != 0 || strcmp(name, "velmora") != 0)
+            return 1;
+        free(name);
+        config_configuration_free(config);
+    }
+
     puts("c interface ok");
     return 0;
 }

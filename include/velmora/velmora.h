@@ -12,6 +12,7 @@
 #include "velmora/urldecode.h"
 #include "velmora/rwlock.h"
 #include "velmora/file.h"
+#include "velmora/config.h"
 #include "velmora/urllist.h"
 #include "velmora/urllist_explode.h"
 
