@@ -39,6 +39,27 @@ int main(void)
     if (file_exists("/nonexistent/velmora") != -1 || file_buffer_open("/nonexistent/velmora") != NULL)
         return 1;
 
+    if (policyevent_aton("Keywords") != 8 || strcmp(policyevent_ntoa(3), "virus") != 0)
+        return 1;
+
+    {
+        KEYWORDLIST_TABLE *words = keywordlist_initialize(NULL, NULL, NULL);
+        KEYWORDLIST_RESULT *found;
+        if (words == NULL || keywordlist_add_keyword(words, "red+car", buf, 0, 1) != 0)
+            return 1;
+        found = keywordlist_lookup(words, "a/car/red", NULL, NULL);
+        if (found == NULL || found->data != buf)
+            return 1;
+        keywordlist_terminate(words);
+    }
+    {
+        EXTLIST_TABLE *exts = extlist_initialize(50, NULL);
+        if (exts == NULL || extlist_add_item(exts, "JPG", EXTLIST_PRESENT) != 0 ||
+            extlist_lookup(exts, "jpg") != EXTLIST_PRESENT)
+            return 1;
+        extlist_terminate(exts);
+    }
+
     {
         const char *url = "http://www.Example.com:8080/a/b.html?q=1";
         URLLIST_EXPLODED_URL *rec = urllist_explode_charset(url, NULL, 1, 0, NULL);
@@ -50,6 +71,15 @@ int main(void)
         if (urllist_hash2str(&wildcard_hash, buf, sizeof buf) != 0 || strcmp(buf, "5b91f9d796555833") != 0)
             return 1;
         urllist_free_urllist_exploded_url(rec);
+    }
+
+    {
+        void *list = iplist_init(NULL, NULL);
+        int data = 1;
+        if (list == NULL || iplist_add_string(list, "10.0.0.0/8", &data) != 0 ||
+            iplist_find_data(list, &addr) != &data || num_active_patricia < 2)
+            return 1;
+        iplist_terminate(list);
     }
 
     {

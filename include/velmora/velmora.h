@@ -13,7 +13,12 @@
 #include "velmora/rwlock.h"
 #include "velmora/file.h"
 #include "velmora/config.h"
+#include "velmora/policyevent.h"
+#include "velmora/keywordlist.h"
+#include "velmora/extlist.h"
 #include "velmora/urllist.h"
 #include "velmora/urllist_explode.h"
+#include "velmora/patricia.h"
+#include "velmora/iplist.h"
 
 #endif
