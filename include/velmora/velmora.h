@@ -7,8 +7,10 @@
 #include "velmora/common.h"
 #include "velmora/intarray.h"
 #include "velmora/base64.h"
+#include "velmora/qxif.h"
 #include "velmora/qxlog.h"
 #include "velmora/qxstring.h"
+#include "velmora/qxtime.h"
 #include "velmora/urldecode.h"
 #include "velmora/rwlock.h"
 #include "velmora/file.h"
@@ -18,6 +20,7 @@
 #include "velmora/extlist.h"
 #include "velmora/urllist.h"
 #include "velmora/urllist_explode.h"
+#include "velmora/varniksecret.h"
 #include "velmora/patricia.h"
 #include "velmora/iplist.h"
 
