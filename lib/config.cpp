@@ -40,8 +40,9 @@ struct TextFree {
 using OwnedText = std::unique_ptr<char, TextFree>;
 
 // A file that includes itself, directly or through others, would recurse
-// without end: includes nested deeper than this are refused with a message.
-constexpr int max_include_depth = 10;
+// without end: the include lines of a file at this nesting level (the top
+// file being level 0) are refused with a message.
+constexpr int max_include_depth = 4;
 
 constexpr char include_word[] = "include ";
 constexpr size_t include_word_length = sizeof include_word - 1;
