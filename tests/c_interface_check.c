@@ -125,6 +125,37 @@ int main(void)
         config_configuration_free(config);
     }
 
+    {
+        URLLIST *ul = urllist_initialize(URLLIST_NO_DEFAULT);
+        URLLIST_EXPLODED_URL *rec = urllist_explode("http://h.com/a?b=1", NULL, 0, 0);
+        URLLIST_ITEM_DATA *data = urllist_new_urllist_item_data(-1, UA_DENY, NULL);
+        URLLIST_ITEM *copy = NULL;
+        if (ul == NULL || rec == NULL || data == NULL ||
+            urllist_add_to_tree(&ul->root, rec, 0, data, 1, 0, 0) != 0 || data->refcount != 1 ||
+            urllist_clone_urllist_item(ul->root.child, &copy) != 0 || data->refcount != 2)
+            return 1;
+        urllist_terminate_urllist_item(copy);
+        urllist_free_urllist_exploded_url(rec);
+        urllist_terminate(ul);
+    }
+
+    {
+        URLLIST *ul = urllist_initialize(URLLIST_LOCKING);
+        char *pending = NULL;
+        int pending_size = 0;
+        URLLIST_EXPLODED_URL *rec = urllist_explode_charset("http://www.h.com/x", NULL, 1, 0, NULL);
+        URLLIST_ITEM_DATA *found = NULL;
+        char *entry = NULL;
+        if (ul == NULL || rec == NULL || urllist_add_buffer(ul, "h.com U D\n", &pending, &pending_size, 0) != 0 ||
+            urllist_lookup_diag(ul, rec, &found, &entry) != 0 || found->action != UA_DENY ||
+            strcmp(entry, "h.com") != 0)
+            return 1;
+        free(entry);
+        free(pending);
+        urllist_free_urllist_exploded_url(rec);
+        urllist_terminate(ul);
+    }
+
     puts("c interface ok");
     return 0;
 }
