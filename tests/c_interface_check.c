@@ -126,6 +126,19 @@ int main(void)
         urllist_terminate(ul);
     }
 
+    {
+        char lines[] = "port 8080\nname velmora";
+        void *config = config_configuration_create();
+        char *name = NULL;
+        int port = 0;
+        if (config == NULL || config_configuration_add_lines(config, lines) != 0 ||
+            config_parse_string(config, "name", &name) != 0 || strcmp(name, "velmora") != 0 ||
+            config_parse_int(config, "port", &port) != 0 || port != 8080)
+            return 1;
+        free(name);
+        config_configuration_free(config);
+    }
+
     puts("c interface ok");
     return 0;
 }
