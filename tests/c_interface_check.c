@@ -113,19 +113,6 @@ int main(void)
     }
 
     {
-        char lines[] = "port 8080\nname velmora";
-        void *config = config_configuration_create();
-        char *name = NULL;
-        int port = 0;
-        if (config == NULL || config_configuration_add_lines(config, lines) != 0 ||
-            config_parse_string(config, "name", &name) != 0 || strcmp(name, "velmora") != 0 ||
-            config_parse_int(config, "port", &port) != 0 || port != 8080)
-            return 1;
-        free(name);
-        config_configuration_free(config);
-    }
-
-    {
         URLLIST *ul = urllist_initialize(URLLIST_NO_DEFAULT);
         URLLIST_EXPLODED_URL *rec = urllist_explode("http://h.com/a?b=1", NULL, 0, 0);
         URLLIST_ITEM_DATA *data = urllist_new_urllist_item_data(-1, UA_DENY, NULL);
@@ -137,6 +124,19 @@ int main(void)
         urllist_terminate_urllist_item(copy);
         urllist_free_urllist_exploded_url(rec);
         urllist_terminate(ul);
+    }
+
+    {
+        char lines[] = "port 8080\nname velmora";
+        void *config = config_configuration_create();
+        char *name = NULL;
+        int port = 0;
+        if (config == NULL || config_configuration_add_lines(config, lines) != 0 ||
+            config_parse_string(config, "name", &name) != 0 || strcmp(name, "velmora") != 0 ||
+            config_parse_int(config, "port", &port) != 0 || port != 8080)
+            return 1;
+        free(name);
+        config_configuration_free(config);
     }
 
     {
