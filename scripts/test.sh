@@ -22,6 +22,7 @@ tsan_filters=(
   'Flushers/ConcurrentLogging.*'  # log channel senders and flushers
   'SimulatedTime.*'               # time service cron thread
   'TimeServiceClock.*'            # time service clock and cron threads
+  'UrlListConcurrency.*'          # URL list lookups while entries load
   'RwLock.*'                      # reader-writer lock, stress test included
   'LogFiles.Concurrent*'          # log senders, session sampler, maintenance flush and rotation
   'ChannelSessions.*'             # log sessions with the maintenance on the cron thread
