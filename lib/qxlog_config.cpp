@@ -1,6 +1,7 @@
 // Log files: the four channels made from the configuration, size rotation
 // with numbered generations, the once-a-second maintenance task (flush,
 // session expiry, forced rotation) and shutdown.
+#include "velmora/config.h"
 #include "velmora/logsession.h"
 #include "velmora/qxlog.h"
 #include "velmora/qxtime.h"
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <new>
 #include <string>
+#include <utility>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -192,6 +194,122 @@ void append_channel_settings(std::string &dest, const char *key, const LOGFILE *
     append_format(dest, "log_%s_history %d\n", key, l != nullptr ? l->history : 0);
 }
 
+// How a channel is configured: its keys are "log_<key>_enabled",
+// "log_<key>_filename", "log_<key>_max_size" and "log_<key>_history".
+struct ConfiguredChannel {
+    const char *key;
+    LOGFILE **slot;
+    int enabled_by_default;
+};
+
+// The order in which the channels are created: each one's messages already
+// reach the channels made before it.
+const ConfiguredChannel configured_channels[] = {
+    {"error", &qxlog_error, 1},
+    {"message", &qxlog_message, 1},
+    {"remoteadmin", &qxlog_remoteadmin, 1},
+    {"debug", &qxlog_debug, 0},
+};
+
+struct ChannelSettings {
+    int enabled;
+    std::string filename;
+    long long max_size = 1000000;
+    int history = 5;
+};
+
+std::string channel_key(const char *channel, const char *setting)
+{
+    return std::string("log_") + channel + "_" + setting;
+}
+
+// A missing key keeps the default. Throws std::bad_alloc.
+ChannelSettings read_channel_settings(void *config, const ConfiguredChannel &channel, const char *program_name)
+{
+    ChannelSettings settings;
+    settings.enabled = channel.enabled_by_default;
+    config_parse_boolean(config, channel_key(channel.key, "enabled").c_str(), &settings.enabled);
+    char *filename = nullptr;
+    if (config_parse_string(config, channel_key(channel.key, "filename").c_str(), &filename) == 0 &&
+        filename != nullptr) {
+        settings.filename = filename;
+        std::free(filename);
+    } else {
+        settings.filename = std::string("../logs/") + program_name + "_" + channel.key + ".log";
+    }
+    config_parse_size(config, channel_key(channel.key, "max_size").c_str(), &settings.max_size);
+    config_parse_int(config, channel_key(channel.key, "history").c_str(), &settings.history);
+    return settings;
+}
+
+// True when every channel record was made.
+bool create_configured_channels(void *config, const char *program_name)
+{
+    bool all_created = true;
+    for (const ConfiguredChannel &channel : configured_channels) {
+        ChannelSettings settings = read_channel_settings(config, channel, program_name);
+        *channel.slot = qxlog_create(settings.filename.c_str(), settings.max_size, settings.history,
+                                     settings.enabled);
+        all_created = all_created && *channel.slot != nullptr;
+    }
+    return all_created;
+}
+
+const char *open_state(const LOGFILE *l)
+{
+    return l != nullptr ? "opened" : "errored";
+}
+
+// Channels that are enabled but could not open their file, each reported.
+int count_unopened_files()
+{
+    const std::pair<const char *, LOGFILE *> reported[] = {
+        {"message", qxlog_message}, {"remoteadmin", qxlog_remoteadmin}, {"debug", qxlog_debug}, {"error", qxlog_error}};
+    int failed = 0;
+    for (const auto &[key, l] : reported) {
+        if (l->enabled != 0 && l->fd < 0) {
+            qxlog_send(QXLOG_ERROR, "Failed to open %s log file %s\n", key, l->name);
+            failed++;
+        }
+    }
+    return failed;
+}
+
+void close_all_channels()
+{
+    remove_maintenance_task();
+    for (LOGFILE **slot : {&qxlog_remoteadmin, &qxlog_message, &qxlog_debug, &qxlog_error})
+        destroy_channel(slot);
+}
+
+bool channels_exist()
+{
+    return qxlog_message != nullptr || qxlog_remoteadmin != nullptr || qxlog_debug != nullptr ||
+           qxlog_error != nullptr;
+}
+
+// Steps 1 to 3 of configuring: silent mode, program name, syslog copies.
+// False (after the message) when the program name is missing.
+bool read_general_settings(void *config, std::string &program_name)
+{
+    int stderr_allowed = 0;
+    config_parse_boolean(config, "stderr_allowed", &stderr_allowed);
+    if (stderr_allowed == 0)
+        qxlog_silent_mode = 1;
+    char *name = nullptr;
+    if (config_parse_string(config, "program_name", &name) != 0 || name == nullptr) {
+        qxlog_send(QXLOG_MESSAGE, "Could not get program name from configuration.  Required for log file name "
+                                  "generation.\n");
+        return false;
+    }
+    program_name = name;
+    std::free(name);
+    int syslog_enabled = 0;
+    config_parse_int(config, "log_syslog_enabled", &syslog_enabled);
+    qxlog_syslog_enabled = syslog_enabled;
+    return true;
+}
+
 } // namespace
 
 extern "C" {
@@ -238,6 +356,42 @@ void *qxlog_maintenance(void *) noexcept
     return nullptr;
 }
 
+// Configuring again while channels exist replaces them: the old channels are
+// flushed and closed first (quietly, unlike a shutdown), so no file, buffer
+// or maintenance task is left behind.
+int qxlog_config_initialize(int onStartup, void *config, void *, void *) noexcept
+{
+    if (onStartup == 0)
+        return 0;
+    try {
+        std::string program_name;
+        if (!read_general_settings(config, program_name))
+            return 1;
+        if (channels_exist())
+            close_all_channels();
+        if (!create_configured_channels(config, program_name.c_str())) {
+            qxlog_send(QXLOG_ERROR,
+                       "Error occurred while initializing the logs, message log %s, remoteadmin log %s, debug log "
+                       "%s error log %s\n",
+                       open_state(qxlog_message), open_state(qxlog_remoteadmin), open_state(qxlog_debug),
+                       open_state(qxlog_error));
+            return 1;
+        }
+    } catch (const std::bad_alloc &) {
+        return 1;
+    }
+    if (qxlog_syslog_enabled != 0)
+        openlog(nullptr, 0, LOG_USER);
+    int unopened = count_unopened_files();
+    bool task_added = qxlog_reinit() == 0;
+    if (task_added && unopened == 0)
+        return 0;
+    if (qxlog_silent_mode == 0)
+        return 0; // messages still reach standard error
+    qxlog_send(QXLOG_ERROR, "Failed to initialize log files and silent mode is disabled\n");
+    return 1;
+}
+
 int qxlog_reinit(void) noexcept
 {
     remove_maintenance_task();
@@ -257,8 +411,7 @@ void qxlog_config_terminate(int onShutdown, void *) noexcept
     remove_maintenance_task();
     if (qxlog_syslog_enabled != 0)
         closelog();
-    for (LOGFILE **slot : {&qxlog_remoteadmin, &qxlog_message, &qxlog_debug, &qxlog_error})
-        destroy_channel(slot);
+    close_all_channels();
     __atomic_store_n(&terminating, 0, __ATOMIC_RELEASE);
 }
 

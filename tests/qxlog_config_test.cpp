@@ -1,5 +1,7 @@
 #include "log_files_support.h"
 
+#include "velmora/config.h"
+
 #include <atomic>
 #include <cstdio>
 #include <fcntl.h>
@@ -268,6 +270,149 @@ TEST_F(LogFiles, ShutdownFlushesClosesAndReturnsToStandardError)
     testing::internal::CaptureStderr();
     qxlog_send(QXLOG_MESSAGE, "after\n");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "after\n");
+}
+
+// ---- Configuration ------------------------------------------------------
+
+// Configures the logs from lines, working in <dir>/run so that the default
+// file names land in <dir>/logs.
+class ConfiguredLogs : public LogFiles {
+protected:
+    void SetUp() override
+    {
+        LogFiles::SetUp();
+        ASSERT_EQ(mkdir(path("run").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(path("logs").c_str(), 0755), 0);
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        cwd_ = cwd;
+        ASSERT_EQ(chdir(path("run").c_str()), 0);
+        config_ = config_configuration_create();
+        ASSERT_NE(config_, nullptr);
+    }
+    void TearDown() override
+    {
+        config_configuration_free(config_);
+        EXPECT_EQ(chdir(cwd_.c_str()), 0);
+        LogFiles::TearDown();
+    }
+
+    int configure(const std::vector<std::string> &lines)
+    {
+        for (const std::string &line : lines)
+            EXPECT_EQ(config_configuration_add_line(config_, "%s", line.c_str()), 0) << line;
+        return qxlog_config_initialize(1, config_, nullptr, nullptr);
+    }
+
+    void *config_ = nullptr;
+    std::string cwd_;
+};
+
+TEST_F(ConfiguredLogs, ProgramNameAloneGivesTheDefaults)
+{
+    ASSERT_EQ(configure({"program_name x"}), 0);
+    EXPECT_EQ(qxlog_silent_mode, 1);
+    for (const char *name : {"x_error.log", "x_message.log", "x_remoteadmin.log"})
+        EXPECT_TRUE(file_exists(path(std::string("logs/") + name))) << name;
+    ASSERT_NE(qxlog_debug, nullptr);
+    EXPECT_EQ(qxlog_debug->enabled, 0);
+    EXPECT_FALSE(file_exists(path("logs/x_debug.log")));
+    EXPECT_EQ(std::string(qxlog_error->name), "../logs/x_error.log");
+    EXPECT_NE(qxlog_maintenance_task, nullptr);
+    char *dump = qxlog_config_dump(nullptr, nullptr);
+    ASSERT_NE(dump, nullptr);
+    EXPECT_EQ(std::string(dump), "log_syslog_enabled 0\n"
+                                 "log_remoteadmin_enabled 1\nlog_remoteadmin_filename ../logs/x_remoteadmin.log\n"
+                                 "log_remoteadmin_max_size 1000000\nlog_remoteadmin_history 5\n"
+                                 "log_message_enabled 1\nlog_message_filename ../logs/x_message.log\n"
+                                 "log_message_max_size 1000000\nlog_message_history 5\n"
+                                 "log_debug_enabled 0\nlog_debug_filename ../logs/x_debug.log\n"
+                                 "log_debug_max_size 1000000\nlog_debug_history 5\n"
+                                 "log_error_enabled 1\nlog_error_filename ../logs/x_error.log\n"
+                                 "log_error_max_size 1000000\nlog_error_history 5\n");
+    std::free(dump);
+}
+
+TEST_F(ConfiguredLogs, SettingsAreReadPerChannel)
+{
+    ASSERT_EQ(configure({"program_name y", "stderr_allowed yes", "log_debug_enabled on",
+                         "log_debug_filename " + path("dbg.log"), "log_remoteadmin_max_size 5000",
+                         "log_error_max_size 2MB", "log_error_history 2", "log_message_history -1"}),
+              0);
+    EXPECT_EQ(qxlog_silent_mode, 0);
+    EXPECT_TRUE(file_exists(path("dbg.log")));
+    EXPECT_EQ(qxlog_debug_enabled(), 1);
+    EXPECT_EQ(qxlog_remoteadmin->max_size, 100000);
+    EXPECT_EQ(qxlog_error->max_size, 2000000);
+    EXPECT_EQ(qxlog_error->history, 2);
+    EXPECT_EQ(qxlog_message->history, 0);
+    flush(qxlog_message);
+    std::vector<std::string> notes = messages("logs/y_message.log");
+    EXPECT_TRUE(contains(notes, "CAUTION: ../logs/y_remoteadmin.log max_size is less than 100000, set to 100000."));
+}
+
+TEST_F(ConfiguredLogs, MessageChannelCautionGoesToStandardErrorBeforeTheChannelIsSet)
+{
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(configure({"program_name z", "stderr_allowed 1", "log_message_max_size 5000"}), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "CAUTION: ../logs/z_message.log max_size is less than 100000, set to 100000.\n");
+    EXPECT_EQ(qxlog_message->max_size, 100000);
+}
+
+TEST_F(ConfiguredLogs, MissingProgramNameFails)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(configure({"stderr_allowed true"}), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Could not get program name from configuration.  Required for log file name generation.\n");
+    EXPECT_EQ(qxlog_message, nullptr);
+}
+
+TEST_F(ConfiguredLogs, WithoutStartupNothingChanges)
+{
+    config_configuration_add_line(config_, "program_name x");
+    EXPECT_EQ(qxlog_config_initialize(0, config_, nullptr, nullptr), 0);
+    EXPECT_EQ(qxlog_message, nullptr);
+    EXPECT_EQ(qxlog_silent_mode, 0);
+    EXPECT_EQ(qxlog_maintenance_task, nullptr);
+}
+
+struct UnopenedCase {
+    const char *stderr_allowed;
+    int result;
+};
+
+class UnopenedFiles : public ConfiguredLogs, public ::testing::WithParamInterface<UnopenedCase> {};
+
+TEST_P(UnopenedFiles, FailOnlyWhenStandardErrorIsNotAllowed)
+{
+    qxlog_silent_mode = 0;
+    testing::internal::CaptureStderr();
+    int result = configure({"program_name u", std::string("stderr_allowed ") + GetParam().stderr_allowed,
+                            "log_remoteadmin_filename /nonexistent/dir/r.log"});
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, GetParam().result);
+    flush(qxlog_error);
+    std::vector<std::string> errors = messages("logs/u_error.log");
+    EXPECT_TRUE(contains(errors, "Could not open log file /nonexistent/dir/r.log"));
+    EXPECT_TRUE(contains(errors, "Failed to open remoteadmin log file /nonexistent/dir/r.log"));
+    EXPECT_EQ(contains(errors, "Failed to initialize log files and silent mode is disabled"), result == 1);
+    EXPECT_EQ(err, "") << "the error channel took every report";
+}
+
+INSTANTIATE_TEST_SUITE_P(StandardError, UnopenedFiles,
+                         ::testing::Values(UnopenedCase{"no", 1}, UnopenedCase{"yes", 0}));
+
+TEST_F(ConfiguredLogs, ConfiguringAgainReplacesTheChannels)
+{
+    ASSERT_EQ(configure({"program_name a"}), 0);
+    qxlog_send(QXLOG_MESSAGE, "first run\n");
+    config_configuration_free(config_);
+    config_ = config_configuration_create();
+    ASSERT_EQ(configure({"program_name b"}), 0);
+    EXPECT_TRUE(contains(messages("logs/a_message.log"), "first run")) << "the old channel was flushed";
+    EXPECT_EQ(std::string(qxlog_message->name), "../logs/b_message.log");
 }
 
 // ---- Concurrency --------------------------------------------------------
