@@ -17,6 +17,14 @@ std::string rotated(const std::string &name, int generation)
     return name + "." + std::to_string(generation);
 }
 
+std::string dump_text()
+{
+    char *dump = qxlog_config_dump(nullptr, nullptr);
+    std::string text = dump != nullptr ? dump : "(null)";
+    std::free(dump);
+    return text;
+}
+
 void rotate(LOGFILE *l)
 {
     pthread_mutex_lock(&l->lock);
@@ -148,9 +156,7 @@ TEST_F(LogFiles, EnabledChannelAppendsToAnExistingFile)
 
 TEST_F(LogFiles, DumpShowsTheEffectiveSettings)
 {
-    char *empty = qxlog_config_dump(nullptr, nullptr);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(std::string(empty), "log_syslog_enabled 0\n"
+    EXPECT_EQ(dump_text(), "log_syslog_enabled 0\n"
                                   "log_remoteadmin_enabled 0\nlog_remoteadmin_filename \n"
                                   "log_remoteadmin_max_size 0\nlog_remoteadmin_history 0\n"
                                   "log_message_enabled 0\nlog_message_filename \n"
@@ -159,14 +165,10 @@ TEST_F(LogFiles, DumpShowsTheEffectiveSettings)
                                   "log_debug_max_size 0\nlog_debug_history 0\n"
                                   "log_error_enabled 0\nlog_error_filename \n"
                                   "log_error_max_size 0\nlog_error_history 0\n");
-    std::free(empty);
     qxlog_silent_mode = 1;
     create(&qxlog_message, "m.log", 5000, 2);
     create(&qxlog_debug, "d.log", 300000, -1, 0);
-    char *dump = qxlog_config_dump(nullptr, nullptr);
-    ASSERT_NE(dump, nullptr);
-    std::string text = dump;
-    std::free(dump);
+    std::string text = dump_text();
     EXPECT_NE(text.find("log_message_enabled 1\nlog_message_filename " + path("m.log") +
                         "\nlog_message_max_size 100000\nlog_message_history 2\n"),
               std::string::npos)
@@ -319,9 +321,7 @@ TEST_F(ConfiguredLogs, ProgramNameAloneGivesTheDefaults)
     EXPECT_FALSE(file_exists(path("logs/x_debug.log")));
     EXPECT_EQ(std::string(qxlog_error->name), "../logs/x_error.log");
     EXPECT_NE(qxlog_maintenance_task, nullptr);
-    char *dump = qxlog_config_dump(nullptr, nullptr);
-    ASSERT_NE(dump, nullptr);
-    EXPECT_EQ(std::string(dump), "log_syslog_enabled 0\n"
+    EXPECT_EQ(dump_text(), "log_syslog_enabled 0\n"
                                  "log_remoteadmin_enabled 1\nlog_remoteadmin_filename ../logs/x_remoteadmin.log\n"
                                  "log_remoteadmin_max_size 1000000\nlog_remoteadmin_history 5\n"
                                  "log_message_enabled 1\nlog_message_filename ../logs/x_message.log\n"
@@ -330,7 +330,6 @@ TEST_F(ConfiguredLogs, ProgramNameAloneGivesTheDefaults)
                                  "log_debug_max_size 1000000\nlog_debug_history 5\n"
                                  "log_error_enabled 1\nlog_error_filename ../logs/x_error.log\n"
                                  "log_error_max_size 1000000\nlog_error_history 5\n");
-    std::free(dump);
 }
 
 TEST_F(ConfiguredLogs, SettingsAreReadPerChannel)
