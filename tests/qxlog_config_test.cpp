@@ -449,7 +449,9 @@ TEST_F(LogFiles, ConcurrentLoggingWithMaintenanceAndRotation)
     }
     std::atomic<size_t> sampled{0};
     std::thread sampler([&done, &sampled] {
-        while (done.load() < writers) {
+        // the last sample comes after every writer finished
+        for (bool finished = false; !finished;) {
+            finished = done.load() == writers;
             logsession_sample_t *sample = qxlog_logsession_sample("qxd_message", "watch");
             if (sample != nullptr)
                 sampled += sample->size;
