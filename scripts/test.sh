@@ -24,6 +24,8 @@ tsan_filters=(
   'TimeServiceClock.*'            # time service clock and cron threads
   'RwLock.*'                      # reader-writer lock, stress test included
   'UrlListConcurrency.*'          # URL list lookups while entries load
+  'LogFiles.Concurrent*'          # log senders, session sampler, maintenance flush and rotation
+  'ChannelSessions.*'             # log sessions with the maintenance on the cron thread
 )
 bash scripts/build.sh build-tsan -DVELMORA_TSAN=ON -DVELMORA_BENCH=OFF
 filter=$(IFS=:; echo "${tsan_filters[*]}")
