@@ -39,6 +39,27 @@ int main(void)
     if (file_exists("/nonexistent/velmora") != -1 || file_buffer_open("/nonexistent/velmora") != NULL)
         return 1;
 
+    if (policyevent_aton("Keywords") != 8 || strcmp(policyevent_ntoa(3), "virus") != 0)
+        return 1;
+
+    {
+        KEYWORDLIST_TABLE *words = keywordlist_initialize(NULL, NULL, NULL);
+        KEYWORDLIST_RESULT *found;
+        if (words == NULL || keywordlist_add_keyword(words, "red+car", buf, 0, 1) != 0)
+            return 1;
+        found = keywordlist_lookup(words, "a/car/red", NULL, NULL);
+        if (found == NULL || found->data != buf)
+            return 1;
+        keywordlist_terminate(words);
+    }
+    {
+        EXTLIST_TABLE *exts = extlist_initialize(50, NULL);
+        if (exts == NULL || extlist_add_item(exts, "JPG", EXTLIST_PRESENT) != 0 ||
+            extlist_lookup(exts, "jpg") != EXTLIST_PRESENT)
+            return 1;
+        extlist_terminate(exts);
+    }
+
     {
         const char *url = "http://www.Example.com:8080/a/b.html?q=1";
         URLLIST_EXPLODED_URL *rec = urllist_explode_charset(url, NULL, 1, 0, NULL);
@@ -51,6 +72,11 @@ int main(void)
             return 1;
         urllist_free_urllist_exploded_url(rec);
     }
+
+    if (varniksecret_encrypt("a", buf, sizeof buf) != 3 || strcmp(buf, "QGBA") != 0)
+        return 1;
+    if (varniksecret_decrypt("QGBA", buf, sizeof buf) != 1 || strcmp(buf, "a") != 0)
+        return 1;
 
     {
         void *list = iplist_init(NULL, NULL);

@@ -186,8 +186,9 @@ TEST_F(RwLock, WriteUnlockLetsAllWaitingReadersInTogether)
         });
     ASSERT_TRUE(wait_for_counts(&lock, [](const Counts &c) { return c.r_wait == 3; }));
     ASSERT_EQ(rwl_writeunlock(&lock), 0);
-    ASSERT_TRUE(wait_for_counts(&lock, [](const Counts &c) { return c.r_active == 3; }));
-    EXPECT_EQ(inside.load(), 3);
+    // All three hold the lock at once: each counts itself in only after its
+    // readlock returned, and none leaves before all are in.
+    ASSERT_TRUE(wait_for_counts(&lock, [&](const Counts &c) { return c.r_active == 3 && inside.load() == 3; }));
     leave = true;
     for (auto &t : readers)
         t.join();

@@ -12,8 +12,12 @@
 #include "velmora/urldecode.h"
 #include "velmora/rwlock.h"
 #include "velmora/file.h"
+#include "velmora/policyevent.h"
+#include "velmora/keywordlist.h"
+#include "velmora/extlist.h"
 #include "velmora/urllist.h"
 #include "velmora/urllist_explode.h"
+#include "velmora/varniksecret.h"
 #include "velmora/patricia.h"
 #include "velmora/iplist.h"
 
