@@ -10,8 +10,13 @@ cd "$root"
 seconds=${1:-30}
 shift || true
 
-CC=clang CXX=clang++ bash scripts/build.sh build-fuzz -DVELMORA_FUZZ=ON \
-  -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF -DVELMORA_TOOLS=OFF >/dev/null
+mkdir -p build-fuzz
+if ! CC=clang CXX=clang++ bash scripts/build.sh build-fuzz -DVELMORA_FUZZ=ON \
+     -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF -DVELMORA_TOOLS=OFF >build-fuzz/build.log 2>&1; then
+  tail -n 40 build-fuzz/build.log
+  echo "building the fuzz targets failed" >&2
+  exit 1
+fi
 
 if [ $# -eq 0 ]; then
   set -- $(cd fuzz && ls *_fuzz.cpp | sed 's/_fuzz\.cpp$//')
