@@ -2,7 +2,9 @@
 // without a character-set record. The first input byte chooses the mode,
 // flags and charset; the rest is the URL. Beyond the sanitizers, the record's
 // structure is checked against the rules callers rely on.
+#include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "fuzz_input.h"
 #include "velmora/category.h"
@@ -94,6 +96,27 @@ void check_record(const URLLIST_EXPLODED_URL *rec, const std::string &url, int c
     check_optional_text(rec->userinfo);
 }
 
+std::vector<std::pair<int, std::string>> token_texts(const URLLIST_EXPLODED_URL *rec) {
+    std::vector<std::pair<int, std::string>> out;
+    for (const URLLIST_TOKEN *tok = rec->tokens; tok->item != nullptr; ++tok) out.emplace_back(tok->type, tok->item);
+    return out;
+}
+
+// Lower-casing the whole URL first (URLLIST_EXPLODE_NOCASE) gives the tokens
+// that the lower-cased URL gives without the flag.
+void check_nocase_matches_lowered(const URLLIST_EXPLODED_URL *rec, const std::string &url, int check_mode,
+                                  int flags, const CHARSET *charset) {
+    std::string lowered = url;
+    for (char &c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    URLLIST_EXPLODED_URL *plain =
+        urllist_explode_charset(lowered.c_str(), nullptr, check_mode, flags & ~URLLIST_EXPLODE_NOCASE, charset);
+    FUZZ_CHECK((plain == nullptr) == (rec == nullptr));
+    if (plain == nullptr) return;
+    FUZZ_CHECK(token_texts(plain) == token_texts(rec));
+    FUZZ_CHECK(plain->num_port == rec->num_port && plain->isIP == rec->isIP);
+    urllist_free_urllist_exploded_url(plain);
+}
+
 // Control byte: bit 0 check mode, bits 1-4 the explode flags, bit 5 a
 // charset record, bit 6 a charset other than UTF-8 (converted first), bit 7
 // no category set.
@@ -108,6 +131,7 @@ void explode_once(uint8_t control, const std::string &url) {
 
     URLLIST_EXPLODED_URL *rec =
         urllist_explode_charset(url.c_str(), with_cats ? &cats : nullptr, check_mode, flags, charset);
+    if (flags & URLLIST_EXPLODE_NOCASE) check_nocase_matches_lowered(rec, url, check_mode, flags, charset);
     if (rec != nullptr) {
         check_record(rec, url, check_mode, flags, with_cats ? &cats : nullptr);
         urllist_free_urllist_exploded_url(rec);
