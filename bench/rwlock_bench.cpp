@@ -2,6 +2,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <pthread.h>
+
 namespace {
 
 rwlock_t shared_lock;
@@ -20,6 +22,18 @@ void BM_ReadLockUnlock(benchmark::State &state)
         rwl_destroy(&shared_lock);
 }
 BENCHMARK(BM_ReadLockUnlock)->Threads(1)->Threads(2)->UseRealTime();
+
+// The C library's reader-writer lock under the same load, for comparison.
+pthread_rwlock_t shared_pthread_lock = PTHREAD_RWLOCK_INITIALIZER;
+
+void BM_PthreadReadLockUnlock(benchmark::State &state)
+{
+    for (auto _ : state) {
+        pthread_rwlock_rdlock(&shared_pthread_lock);
+        pthread_rwlock_unlock(&shared_pthread_lock);
+    }
+}
+BENCHMARK(BM_PthreadReadLockUnlock)->Threads(1)->Threads(2)->UseRealTime();
 
 void BM_WriteLockUnlock(benchmark::State &state)
 {

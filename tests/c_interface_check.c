@@ -10,7 +10,7 @@ int main(void)
 {
     cat_t set;
     qx_ipaddr addr;
-    char buf[64];
+    char buf[99];
     rwlock_t lock;
 
     if (category_init(&set) != 0 || category_add_number(&set, 7) != 0 || category_search(&set, 7) != 0)
@@ -20,6 +20,16 @@ int main(void)
     if (qxnet_aton("10.1.2.3", &addr) != 0 || qxnet_ntop(&addr, buf, sizeof buf) == NULL || strcmp(buf, "10.1.2.3") != 0)
         return 1;
 
+    calendar_time(buf, 0);
+    if (strcmp(buf, "Time not defined") != 0 || qxlog_get_type("qxd_error") != QXLOG_ERROR || current_time_len != 19)
+        return 1;
+    {
+        qxcpuinfo placement;
+        LOG_LOGFILE *channel = qxlog_get_by_type(QXLOG_MESSAGE);
+        qxcpuinfo_init(&placement);
+        if (placement.affinity_all != 1 || channel != NULL)
+            return 1;
+    }
     {
         char line[] = "a b";
         char **pieces = string_explode(line, ' ');
