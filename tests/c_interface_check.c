@@ -97,6 +97,21 @@ int main(void)
         iplist_terminate(list);
     }
 
+    {
+        URLLIST_ITEM_DATA data = {0, 0, UA_NONE, NULL};
+        char *rewritten = NULL;
+        data.action = urllist_action_parse_action("S", "http: https:", &data.action_data);
+        if (data.action != UA_REPLACE ||
+            urllist_action_process_action(&data, NULL, "http://h/", &rewritten, NULL) != URLLIST_RESULT_URL ||
+            strcmp(rewritten, "https://h/") != 0)
+            return 1;
+        free(rewritten);
+        urllist_action_dump_action(&data, buf, sizeof buf);
+        urllist_action_data_free(&data);
+        if (strcmp(buf, "S http: https:") != 0)
+            return 1;
+    }
+
     puts("c interface ok");
     return 0;
 }

@@ -22,5 +22,6 @@
 #include "velmora/varniksecret.h"
 #include "velmora/patricia.h"
 #include "velmora/iplist.h"
+#include "velmora/urllist_action.h"
 
 #endif
