@@ -12,6 +12,8 @@
  * zend_parse_parameters, the engine's way. */
 #include "php.h"
 
+#include "velmora/urllist.h"
+#include "velmora/urllist_action.h"
 #include "velmora/urllist_explode.h"
 #include "velmora/varniksecret.h"
 
@@ -90,29 +92,73 @@ static zend_bool explode_url(zval *return_value, const char *url)
     return 1;
 }
 
-/* The URL list store (creation, loading, lookup) is not part of the library
- * yet. Until it is, urllist_check answers false for every call; the argument
- * handling around it is final.
- *
- * Still to be wired in check_url:
- *   list = urllist_initialize(0); NULL -> false;
- *   record = urllist_explode_charset(url, NULL, 0, 0, NULL); NULL -> release
- *   the list, false;
- *   for each element of lines in order: zval_get_string() of it (the array is
- *   not changed), urllist_add_line(list, text, 0), outcome ignored; stop if
- *   the conversion threw;
- *   urllist_lookup_diag(list, record, &data, &listurl); no match -> release
- *   record and list, false;
- *   in a VELMORA_PHP_BUFFER_SIZE buffer: listurl (cut to 2047 bytes), and when
- *   it is at most 2044 bytes long a space and
- *   urllist_action_dump_action(data, rest of buffer, room left); free(listurl);
- *   release record and list; RETVAL_STRING(buffer). */
+/* Loads every element of lines, in the array's order, into list as a line with
+ * hint 0. Elements that are not strings are converted on a copy, so the
+ * array is left as it was; lines that do not load are skipped. */
+static void load_lines(URLLIST *list, HashTable *lines)
+{
+    zval *element;
+
+    ZEND_HASH_FOREACH_VAL(lines, element) {
+        zend_string *text = zval_get_string(element);
+        if (EG(exception) != NULL) {
+            zend_string_release(text);
+            break;
+        }
+        /* The loader cuts the line in place: give it its own copy. */
+        char *line = estrndup(ZSTR_VAL(text), ZSTR_LEN(text));
+        zend_string_release(text);
+        urllist_add_line(list, line, 0);
+        efree(line);
+    } ZEND_HASH_FOREACH_END();
+}
+
+/* The matching entry's text, a space and the action's short form, cut to the
+ * buffer; the action is left out when the entry text leaves no room for it. */
+static void describe_match(char *buffer, const char *listurl, const URLLIST_ITEM_DATA *data)
+{
+    size_t length = strlen(listurl);
+
+    if (length > VELMORA_PHP_BUFFER_SIZE - 1)
+        length = VELMORA_PHP_BUFFER_SIZE - 1;
+    memcpy(buffer, listurl, length);
+    buffer[length] = '\0';
+    if (length <= VELMORA_PHP_BUFFER_SIZE - 4) {
+        buffer[length] = ' ';
+        buffer[length + 1] = '\0';
+        urllist_action_dump_action(data, buffer + length + 1, VELMORA_PHP_BUFFER_SIZE - length - 1);
+    }
+}
+
+/* Builds a throw-away list from lines, looks url up in it and stores the
+ * matching entry with its action in return_value; 0 when nothing matched or
+ * the list or the URL could not be made. */
 static zend_bool check_url(zval *return_value, HashTable *lines, const char *url)
 {
-    (void)return_value;
-    (void)lines;
-    (void)url;
-    return 0;
+    URLLIST *list = urllist_initialize(0);
+    URLLIST_EXPLODED_URL *record;
+    URLLIST_ITEM_DATA *data = NULL;
+    char *listurl = NULL;
+    char buffer[VELMORA_PHP_BUFFER_SIZE];
+    zend_bool matched = 0;
+
+    if (list == NULL)
+        return 0;
+    record = urllist_explode_charset(url, NULL, 0, 0, NULL);
+    if (record == NULL) {
+        urllist_terminate(list);
+        return 0;
+    }
+    load_lines(list, lines);
+    if (urllist_lookup_diag(list, record, &data, &listurl) == 0 && data != NULL) {
+        describe_match(buffer, listurl != NULL ? listurl : "", data);
+        RETVAL_STRING(buffer);
+        matched = 1;
+    }
+    free(listurl);
+    urllist_free_urllist_exploded_url(record);
+    urllist_terminate(list);
+    return matched;
 }
 
 PHP_FUNCTION(urllist_explode)

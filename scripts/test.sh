@@ -23,6 +23,7 @@ tsan_filters=(
   'Flushers/ConcurrentLogging.*'  # log channel senders and flushers
   'SimulatedTime.*'               # time service cron thread
   'TimeServiceClock.*'            # time service clock and cron threads
+  'UrlListConcurrency.*'          # URL list lookups while entries load
   'RwLock.*'                      # reader-writer lock, stress test included
 )
 bash scripts/build.sh build-tsan -DVELMORA_TSAN=ON -DVELMORA_BENCH=OFF

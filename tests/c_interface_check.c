@@ -112,6 +112,50 @@ int main(void)
             return 1;
     }
 
+    {
+        URLLIST *ul = urllist_initialize(URLLIST_NO_DEFAULT);
+        URLLIST_EXPLODED_URL *rec = urllist_explode("http://h.com/a?b=1", NULL, 0, 0);
+        URLLIST_ITEM_DATA *data = urllist_new_urllist_item_data(-1, UA_DENY, NULL);
+        URLLIST_ITEM *copy = NULL;
+        if (ul == NULL || rec == NULL || data == NULL ||
+            urllist_add_to_tree(&ul->root, rec, 0, data, 1, 0, 0) != 0 || data->refcount != 1 ||
+            urllist_clone_urllist_item(ul->root.child, &copy) != 0 || data->refcount != 2)
+            return 1;
+        urllist_terminate_urllist_item(copy);
+        urllist_free_urllist_exploded_url(rec);
+        urllist_terminate(ul);
+    }
+
+    {
+        char lines[] = "port 8080\nname velmora";
+        void *config = config_configuration_create();
+        char *name = NULL;
+        int port = 0;
+        if (config == NULL || config_configuration_add_lines(config, lines) != 0 ||
+            config_parse_string(config, "name", &name) != 0 || strcmp(name, "velmora") != 0 ||
+            config_parse_int(config, "port", &port) != 0 || port != 8080)
+            return 1;
+        free(name);
+        config_configuration_free(config);
+    }
+
+    {
+        URLLIST *ul = urllist_initialize(URLLIST_LOCKING);
+        char *pending = NULL;
+        int pending_size = 0;
+        URLLIST_EXPLODED_URL *rec = urllist_explode_charset("http://www.h.com/x", NULL, 1, 0, NULL);
+        URLLIST_ITEM_DATA *found = NULL;
+        char *entry = NULL;
+        if (ul == NULL || rec == NULL || urllist_add_buffer(ul, "h.com U D\n", &pending, &pending_size, 0) != 0 ||
+            urllist_lookup_diag(ul, rec, &found, &entry) != 0 || found->action != UA_DENY ||
+            strcmp(entry, "h.com") != 0)
+            return 1;
+        free(entry);
+        free(pending);
+        urllist_free_urllist_exploded_url(rec);
+        urllist_terminate(ul);
+    }
+
     puts("c interface ok");
     return 0;
 }

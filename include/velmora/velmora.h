@@ -14,6 +14,7 @@
 #include "velmora/urldecode.h"
 #include "velmora/rwlock.h"
 #include "velmora/file.h"
+#include "velmora/config.h"
 #include "velmora/policyevent.h"
 #include "velmora/keywordlist.h"
 #include "velmora/extlist.h"

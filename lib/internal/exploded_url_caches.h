@@ -13,6 +13,7 @@
 // hash and, for loose matching, every element's name hash.
 struct urllist_query_element_set {
     std::multiset<int64_t> hashes;
+    bool with_names = true; // false: full hashes only (exact matching)
 };
 
 // Scratch of one query match: occurrences taken out of the element set while
