@@ -25,6 +25,8 @@ tsan_filters=(
   'TimeServiceClock.*'            # time service clock and cron threads
   'UrlListConcurrency.*'          # URL list lookups while entries load
   'RwLock.*'                      # reader-writer lock, stress test included
+  'LogFiles.Concurrent*'          # log senders, session sampler, maintenance flush and rotation
+  'ChannelSessions.*'             # log sessions with the maintenance on the cron thread
 )
 bash scripts/build.sh build-tsan -DVELMORA_TSAN=ON -DVELMORA_BENCH=OFF
 filter=$(IFS=:; echo "${tsan_filters[*]}")

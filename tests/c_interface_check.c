@@ -49,6 +49,21 @@ int main(void)
     if (file_exists("/nonexistent/velmora") != -1 || file_buffer_open("/nonexistent/velmora") != NULL)
         return 1;
 
+    {
+        logsession_set_t *sessions = logsession_set_create(1, NULL, NULL, NULL, NULL);
+        logsession_sample_t *sample;
+        if (sessions == NULL || logsession_set_add(sessions, "s", "filter=x", NULL, 2, 10) != 0)
+            return 1;
+        logsession_set_insert(sessions, "x1\n", 3);
+        sample = logsession_set_sample(sessions, "s");
+        if (sample == NULL || sample->size != 1 || strcmp(sample->entries[0], "x1\n") != 0)
+            return 1;
+        logsession_sample_destroy(sample);
+        logsession_set_destroy(sessions);
+        if (qxlog_force_rotate != 0 || qxlog_logsession_destroy("qxd_error", "s") != 1)
+            return 1;
+    }
+
     if (policyevent_aton("Keywords") != 8 || strcmp(policyevent_ntoa(3), "virus") != 0)
         return 1;
 

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "velmora/defs.h"
+#include "velmora/qxtime.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -79,6 +80,43 @@ LOGFILE *qxlog_get_by_type(int log_type) VELMORA_NOEXCEPT;
 /* The log type of a channel name ("qxd_message", "qxd_remoteadmin",
  * "qxd_debug", "qxd_error"; exact match), 0 for any other name. */
 int qxlog_get_type(const char *name) VELMORA_NOEXCEPT;
+
+/* ---- Log files and rotation ------------------------------------------ */
+
+/* Set to have every channel's file rotated at the next maintenance tick;
+ * cleared by that rotation. */
+extern volatile int32_t qxlog_force_rotate;
+/* The once-a-second maintenance task, NULL when none is registered. */
+extern CronTaskPtr qxlog_maintenance_task;
+
+/* With onStartup non-zero, creates the four channels from the configuration
+ * and registers the maintenance task: 0, or 1 on failure. With onStartup 0
+ * nothing happens (0). policy and db are not used. */
+int qxlog_config_initialize(int onStartup, void *config, void *policy, void *db) VELMORA_NOEXCEPT;
+/* With onShutdown non-zero, flushes and closes every channel and removes the
+ * maintenance task; messages go to standard error again afterwards. */
+void qxlog_config_terminate(int onShutdown, void *policy) VELMORA_NOEXCEPT;
+/* Registers the maintenance task anew (after the time service restarted):
+ * 0, or 1 when it cannot be registered. */
+int qxlog_reinit(void) VELMORA_NOEXCEPT;
+/* The effective log settings, one "key value" line each; the caller frees
+ * the text. NULL when memory is short. */
+char *qxlog_config_dump(void *config, void *policy) VELMORA_NOEXCEPT;
+
+/* A channel on filename (opened for appending when enabled) with a locked
+ * session set; max_size is kept within 100000..1000000000 and history at 0 or
+ * more, each correction noted with a CAUTION message. NULL when filename is
+ * NULL or memory is short. */
+LOGFILE *qxlog_create(const char *filename, int64_t max_size, int32_t history, int32_t log_enabled) VELMORA_NOEXCEPT;
+/* Flushes and frees a channel with its session set; NULL is ignored. */
+void qxlog_destroy(LOGFILE *l) VELMORA_NOEXCEPT;
+/* Renames the file to the newest generation ".0" (older ones move up, the
+ * oldest is dropped; history 0 deletes it) and opens it anew; the caller
+ * holds l->lock. */
+void qxlog_rotate_file_unlocked(LOGFILE *l) VELMORA_NOEXCEPT;
+/* The scheduled task: flushes every channel and expires idle sessions, or
+ * rotates every file when forced or after the clock stepped back. */
+void *qxlog_maintenance(void *data) VELMORA_NOEXCEPT;
 
 #ifdef __cplusplus
 }

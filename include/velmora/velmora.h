@@ -9,6 +9,7 @@
 #include "velmora/base64.h"
 #include "velmora/qxif.h"
 #include "velmora/qxlog.h"
+#include "velmora/logsession.h"
 #include "velmora/qxstring.h"
 #include "velmora/qxtime.h"
 #include "velmora/urldecode.h"
