@@ -337,8 +337,8 @@ int cover_range(Word low, Word high, ip_cidr *subnets, int max_subnets, int max_
         errno = EINVAL;
         return -1;
     }
-    const Word top = ~Word(0);
-    auto span_of = [top](int k) { return k == Bits ? top : static_cast<Word>((Word(1) << k) - 1); };
+    constexpr Word top = ~Word(0);
+    auto span_of = [](int k) { return k == Bits ? top : static_cast<Word>((Word(1) << k) - 1); };
     int limit = max_subnet_bits < 0 ? 0 : (max_subnet_bits > Bits ? Bits : max_subnet_bits);
     int count = 0;
     for (;;) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "internal/regex_size.h"
 #include "internal/urllist_load.h"
 #include "internal/urllist_lock.h"
 #include "internal/urllist_store.h"
@@ -522,7 +523,9 @@ int urllist_add_regexp(URLLIST *l, const char *item, URLLIST_ITEM_DATA *data, in
     }
     if (nocase)
         string_tolower(expression);
-    int rc = regcomp(&re->exp, expression, REG_EXTENDED | REG_NOSUB);
+    // A pattern whose compiled form would take gigabytes counts as a bad one.
+    int rc = velmora::regex_too_large(expression) ? REG_ESIZE
+                                                  : regcomp(&re->exp, expression, REG_EXTENDED | REG_NOSUB);
     if (rc != 0) {
         std::free(expression);
         std::free(re);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: a normal build and
 # an AddressSanitizer + UndefinedBehaviorSanitizer build; then the tests of
-# concurrent code once more in a ThreadSanitizer build.
+# concurrent code once more in a ThreadSanitizer build; then a short run of
+# every fuzz target (VELMORA_FUZZ_SECONDS per target, default 20).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -33,4 +34,7 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   timeout 600 build-tsan/tests/velmora_tests --gtest_filter="$filter"
 # the velmora command's reload thread swaps lists under the serving thread
 TSAN_OPTIONS=halt_on_error=1 timeout 600 bash tests/cli/velmora_cli_test.sh build-tsan/tools/velmora
+
+echo "== fuzzing (clang, libFuzzer + ASan + UBSan), a short run of every target"
+bash scripts/fuzz.sh "${VELMORA_FUZZ_SECONDS:-20}"
 echo "all tests passed"

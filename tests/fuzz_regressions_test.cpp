@@ -1,0 +1,52 @@
+// Inputs found by the fuzz targets in fuzz/, kept as unit tests of the
+// behaviour that fixed them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "velmora/urllist.h"
+#include "velmora/urllist_action.h"
+
+namespace {
+
+struct RegexCase {
+    const char *name;
+    std::string pattern;
+    int expected;
+};
+
+std::string repeated(const std::string &text, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+// glibc's regcomp copies the operand of every '+' and interval, so stacked
+// and nested repetitions took gigabytes; such list entries are now refused as
+// bad regular expressions while ordinary patterns still load.
+class RegexEntrySize : public ::testing::TestWithParam<RegexCase> {};
+
+TEST_P(RegexEntrySize, LoadsOrRefuses)
+{
+    URLLIST *list = urllist_initialize(0);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(urllist_add(list, GetParam().pattern.c_str(), "R", "deny", nullptr, -1), GetParam().expected);
+    EXPECT_EQ(list->loaded_regexp_count, GetParam().expected == 0 ? 1 : 0);
+    urllist_terminate(list);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, RegexEntrySize,
+    ::testing::Values(
+        // The fuzzer's line: "!p+pileap+pillscl+++++/+++...+" with type Rc.
+        RegexCase{"StackedPluses", "!p+pileap+pillscl+++++/" + repeated("+", 46), -5},
+        RegexCase{"NestedGroups", repeated("(", 24) + "a" + repeated(")+", 24), -5},
+        RegexCase{"NestedIntervals", repeated("(", 6) + "a" + repeated("){9}", 6), -5},
+        RegexCase{"Ordinary", "^http://(www\\.)?ex+ample\\.com/[a-z]+\\.html$", 0},
+        RegexCase{"LongInterval", "^/[0-9]{1,1000}$", 0},
+        RegexCase{"PlusInBrackets", "[+]+[[:alpha:]+]{2,3}\\++", 0}),
+    [](const ::testing::TestParamInfo<RegexCase> &info) { return std::string(info.param.name); });
+
+} // namespace
