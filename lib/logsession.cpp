@@ -4,10 +4,12 @@
 #include "velmora/logsession.h"
 
 #include "internal/malloc_ptr.h"
+#include "internal/regex_size.h"
 #include "velmora/qxstring.h"
 #include "velmora/qxtime.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -135,11 +137,17 @@ FilterSources collect_sources(const QueryWords &query, const char *token)
 
 bool compile_expression(regex_t *expression, const std::string &source, bool negate)
 {
-    int rc = regcomp(expression, source.c_str(), REG_EXTENDED | REG_ICASE | REG_NOSUB);
+    // Queries come from outside; a pattern whose compiled form would take
+    // gigabytes is refused like one that does not compile.
+    const bool too_large = velmora::regex_too_large(source.c_str());
+    int rc = too_large ? REG_ESIZE : regcomp(expression, source.c_str(), REG_EXTENDED | REG_ICASE | REG_NOSUB);
     if (rc == 0)
         return true;
     char reason[128];
-    regerror(rc, expression, reason, sizeof reason);
+    if (too_large)
+        std::snprintf(reason, sizeof reason, "%s", "expression too large");
+    else
+        regerror(rc, expression, reason, sizeof reason);
     if (negate)
         qxlog_send(QXLOG_ERROR, "Logsession: Failed to compile negate regular expression %s: %s\n", source.c_str(),
                    reason);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "velmora/logsession.h"
 #include "velmora/urllist.h"
 #include "velmora/urllist_action.h"
 
@@ -24,8 +25,9 @@ std::string repeated(const std::string &text, int times)
 }
 
 // glibc's regcomp copies the operand of every '+' and interval, so stacked
-// and nested repetitions took gigabytes; such list entries are now refused as
-// bad regular expressions while ordinary patterns still load.
+// and nested repetitions took gigabytes, and long runs of optional operands
+// took minutes; such list entries are now refused as bad regular expressions
+// while ordinary patterns still load.
 class RegexEntrySize : public ::testing::TestWithParam<RegexCase> {};
 
 TEST_P(RegexEntrySize, LoadsOrRefuses)
@@ -44,9 +46,29 @@ INSTANTIATE_TEST_SUITE_P(
         RegexCase{"StackedPluses", "!p+pileap+pillscl+++++/" + repeated("+", 46), -5},
         RegexCase{"NestedGroups", repeated("(", 24) + "a" + repeated(")+", 24), -5},
         RegexCase{"NestedIntervals", repeated("(", 6) + "a" + repeated("){9}", 6), -5},
+        // Small trees whose epsilon closures take seconds to minutes.
+        RegexCase{"ManyOptionalCopies", "(a*){30000}", -5},
+        RegexCase{"NestedStars", "((a*)*){10000}", -5},
         RegexCase{"Ordinary", "^http://(www\\.)?ex+ample\\.com/[a-z]+\\.html$", 0},
         RegexCase{"LongInterval", "^/[0-9]{1,1000}$", 0},
         RegexCase{"PlusInBrackets", "[+]+[[:alpha:]+]{2,3}\\++", 0}),
     [](const ::testing::TestParamInfo<RegexCase> &info) { return std::string(info.param.name); });
+
+// Log-session filters compile the same kind of expression from a client's
+// query, so they are guarded the same way: the filter is refused (and the
+// session would take everything) instead of exhausting memory.
+TEST(LogSessionFilterSize, StackedRepetitionsAreRefusedOrdinaryOnesCompile)
+{
+    const std::string huge = "filter=" + repeated("(", 24) + "a" + repeated(")+", 24);
+    EXPECT_EQ(logsession_filter_create(huge.c_str(), "filter="), nullptr);
+    // The fuzzer's query: a starred group under stacked '+' took minutes.
+    EXPECT_EQ(logsession_filter_create("filter=^ay])+*+++++++++++", "filter="), nullptr);
+
+    logsession_filter *ordinary = logsession_filter_create("filter=ab+c{1,3} filter=!x+", "filter=");
+    ASSERT_NE(ordinary, nullptr);
+    EXPECT_EQ(logsession_filter_run(ordinary, "ABBBCC"), 0);
+    EXPECT_NE(logsession_filter_run(ordinary, "abcx"), 0);
+    logsession_filter_free(ordinary);
+}
 
 } // namespace

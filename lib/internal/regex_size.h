@@ -1,12 +1,17 @@
-// Size estimate of a POSIX extended regular expression as the C library
+// Cost estimate of a POSIX extended regular expression as the C library
 // compiles it. glibc's regcomp copies the operand of every '+' and of every
 // interval "{m,n}" (max(m, n) copies), so stacked or nested repetitions grow
 // the compiled tree exponentially: "a+++++++++++++++++++++" or
-// "((((a{9}){9}){9}){9})" take gigabytes. List text comes from outside, so
-// such patterns are refused before they reach regcomp.
+// "((((a{9}){9}){9}){9})" take gigabytes. Its epsilon-closure pass is
+// quadratic in runs of operands that may match nothing ('*', '?', "{0,n}")
+// and grows with each such repetition nested in another, so "(a*){30000}" or
+// "(x)*++++++++++++" take seconds to minutes with a small tree. Patterns come
+// from outside (list files, log-session queries), so both costs are estimated
+// and excessive patterns are refused before they reach regcomp.
 #ifndef VELMORA_INTERNAL_REGEX_SIZE_H
 #define VELMORA_INTERNAL_REGEX_SIZE_H
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -14,18 +19,38 @@
 
 namespace velmora {
 
-// Largest estimated tree (in pattern atoms) compiled for a list entry: a few
-// megabytes in glibc, far beyond what a written pattern needs.
+// Largest estimated tree (in pattern atoms): a few megabytes in glibc, far
+// beyond what a written pattern needs.
 inline constexpr uint64_t kMaxRegexAtoms = 32768;
+// Largest estimated weight of atoms under optional repetitions: about a
+// tenth of a second of compiling.
+inline constexpr uint64_t kMaxRegexOptionalWeight = 2048;
 
 namespace regex_size_detail {
 
+// Estimated cost of an operand or of a run of them.
+struct Cost {
+    uint64_t atoms = 0;    // nodes of the compiled tree
+    uint64_t optional = 0; // weight of atoms under optional repetitions
+};
+
 struct Group {
-    uint64_t total = 0; // atoms of the group so far, alternatives included
-    uint64_t last = 0;  // atoms of the last operand, which a repetition copies
+    Cost total; // the group so far, alternatives included
+    Cost last;  // the last operand, which a repetition applies to
 };
 
 inline uint64_t capped(uint64_t value) { return value > kMaxRegexAtoms ? kMaxRegexAtoms + 1 : value; }
+
+inline Cost sum(Cost a, Cost b) { return {capped(a.atoms + b.atoms), capped(a.optional + b.optional)}; }
+
+inline Cost times(Cost c, uint64_t copies) { return {capped(c.atoms * copies), capped(c.optional * copies)}; }
+
+// An operand that may now match nothing: its atoms join the weight, and the
+// weight already inside counts eight times (measured: "((a*)*){n}" compiles
+// about as slowly as "(a*){8n}").
+inline Cost made_optional(Cost c) { return {c.atoms, capped(8 * c.optional + c.atoms)}; }
+
+inline bool excessive(Cost c) { return c.atoms > kMaxRegexAtoms || c.optional > kMaxRegexOptionalWeight; }
 
 // Index just past a bracket expression that starts at p[i] == '['.
 inline size_t skip_bracket(const char *p, size_t i)
@@ -50,91 +75,106 @@ inline size_t skip_bracket(const char *p, size_t i)
     return p[i] == ']' ? i + 1 : i;
 }
 
-// Copies an interval "{m}", "{m,}" or "{m,n}" at p[i] makes of its operand, and
-// the index past it; 0 copies when the text is not an interval.
-inline uint64_t interval_copies(const char *p, size_t *i)
+struct Interval {
+    uint64_t low = 0;
+    uint64_t high = 0;
+};
+
+// Reads an interval "{m}", "{m,}" or "{m,n}" at p[i] and moves *i past it;
+// false (and *i unchanged) when the text is not an interval.
+inline bool read_interval(const char *p, size_t *i, Interval *interval)
 {
     char *end = nullptr;
     if (!std::isdigit(static_cast<unsigned char>(p[*i + 1])))
-        return 0;
-    uint64_t low = std::strtoull(p + *i + 1, &end, 10);
+        return false;
+    uint64_t low = capped(std::strtoull(p + *i + 1, &end, 10));
     uint64_t high = low;
     if (*end == ',') {
         ++end;
-        high = std::isdigit(static_cast<unsigned char>(*end)) ? std::strtoull(end, &end, 10) : low + 1;
+        // "{m,}" is m copies followed by a starred one.
+        high = std::isdigit(static_cast<unsigned char>(*end)) ? capped(std::strtoull(end, &end, 10)) : low + 1;
     }
     if (*end != '}')
-        return 0;
+        return false;
     *i = static_cast<size_t>(end - p) + 1;
-    return capped(high > low ? high : low);
+    interval->low = low;
+    interval->high = high > low ? high : low;
+    return true;
 }
 
-inline void add_atom(Group &g, uint64_t atoms)
+// Replaces the group's last operand by what the repetition makes of it.
+inline void repeat_last(Group &g, Cost repeated)
 {
-    g.total = capped(g.total + atoms);
-    g.last = atoms;
+    Cost before{g.total.atoms - std::min(g.total.atoms, g.last.atoms),
+                g.total.optional - std::min(g.total.optional, g.last.optional)};
+    g.total = sum(before, repeated);
+    g.last = repeated;
 }
 
-inline void repeat_last(Group &g, uint64_t copies)
+// glibc builds "x{m,n}" as m copies of x followed by n - m nested optional
+// ones, "x+" as "x x*", and "x*" / "x?" as x made optional.
+inline Cost interval_of(Cost x, Interval interval)
 {
-    if (copies <= 1)
-        return;
-    g.total = capped(g.total + capped(g.last * (copies - 1)));
-    g.last = capped(g.last * copies);
+    Cost required = times(x, interval.low);
+    Cost optional = times(made_optional(x), interval.high - interval.low);
+    return sum(required, optional);
+}
+
+inline void add_operand(Group &g, Cost operand)
+{
+    g.total = sum(g.total, operand);
+    g.last = operand;
 }
 
 } // namespace regex_size_detail
 
-// True when regcomp would build an unreasonably large tree for the pattern.
+// True when regcomp would take unreasonable memory or time for the pattern.
 inline bool regex_too_large(const char *pattern)
 {
     using namespace regex_size_detail;
+    const Cost atom{1, 0};
     std::vector<Group> groups(1);
     size_t i = 0;
     while (pattern[i] != '\0') {
         Group &g = groups.back();
         const char c = pattern[i];
+        Interval interval;
         if (c == '\\') {
-            add_atom(g, 1);
+            add_operand(g, atom);
             i += pattern[i + 1] != '\0' ? 2 : 1;
         } else if (c == '[') {
-            add_atom(g, 1);
+            add_operand(g, atom);
             i = skip_bracket(pattern, i);
         } else if (c == '(') {
             groups.emplace_back();
             ++i;
         } else if (c == ')' && groups.size() > 1) {
-            const uint64_t atoms = groups.back().total;
+            const Cost inner = groups.back().total;
             groups.pop_back();
-            add_atom(groups.back(), atoms);
+            add_operand(groups.back(), inner);
             ++i;
         } else if (c == '|') {
-            g.last = 0;
+            g.last = Cost{};
+            ++i;
+        } else if (c == '*' || c == '?') {
+            repeat_last(g, made_optional(g.last));
             ++i;
         } else if (c == '+') {
-            repeat_last(g, 2);
+            repeat_last(g, interval_of(g.last, Interval{1, 2}));
             ++i;
-        } else if (c == '{') {
-            const uint64_t copies = interval_copies(pattern, &i);
-            if (copies == 0) {
-                add_atom(g, 1);
-                ++i;
-            } else {
-                repeat_last(g, copies);
-            }
+        } else if (c == '{' && read_interval(pattern, &i, &interval)) {
+            repeat_last(g, interval_of(g.last, interval));
         } else {
-            // '*' and '?' wrap their operand without copying it.
-            if (c != '*' && c != '?')
-                add_atom(g, 1);
+            add_operand(g, atom);
             ++i;
         }
-        if (groups.back().total > kMaxRegexAtoms)
+        if (excessive(groups.back().total))
             return true;
     }
-    uint64_t total = 0;
+    Cost total;
     for (const Group &g : groups)
-        total = capped(total + g.total);
-    return total > kMaxRegexAtoms;
+        total = sum(total, g.total);
+    return excessive(total);
 }
 
 } // namespace velmora
