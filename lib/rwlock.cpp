@@ -68,11 +68,39 @@ int wait_cancellable(rwlock_t *rwl, pthread_cond_t *cond, CleanupHandler cleanup
     return status;
 }
 
+// Waits on cond until may_enter holds. On a failed wait cleanup undoes the
+// caller's waiting state and releases the mutex, and the error is returned.
+template <typename Condition>
+int wait_until(rwlock_t *rwl, pthread_cond_t *cond, Condition may_enter, CleanupHandler cleanup)
+{
+    while (!may_enter(rwl)) {
+        int status = wait_cancellable(rwl, cond, cleanup);
+        if (status != 0) {
+            cleanup(rwl);
+            return status;
+        }
+    }
+    return 0;
+}
+
 // Releases the mutex; its error goes before the given one.
 int unlock_with(rwlock_t *rwl, int status)
 {
     int unlock_status = pthread_mutex_unlock(&rwl->mutex);
     return unlock_status != 0 ? unlock_status : status;
+}
+
+// Runs change under the lock's mutex for the calls that never wait: its
+// result is returned unless unlocking fails.
+template <typename Change>
+int under_mutex(rwlock_t *rwl, Change change)
+{
+    if (!usable(rwl))
+        return EINVAL;
+    int status = pthread_mutex_lock(&rwl->mutex);
+    if (status != 0)
+        return status;
+    return unlock_with(rwl, change());
 }
 
 int destroy_parts(rwlock_t *rwl)
@@ -162,13 +190,9 @@ int rwl_readlock(rwlock_t *rwl)
         return status;
     if (!reader_may_enter(rwl)) {
         add(rwl->r_wait, 1);
-        while (!reader_may_enter(rwl)) {
-            status = wait_cancellable(rwl, &rwl->read, rwl_readcleanup);
-            if (status != 0) {
-                rwl_readcleanup(rwl);
-                return status;
-            }
-        }
+        status = wait_until(rwl, &rwl->read, reader_may_enter, rwl_readcleanup);
+        if (status != 0)
+            return status;
         add(rwl->r_wait, -1);
     }
     add(rwl->r_active, 1);
@@ -177,30 +201,20 @@ int rwl_readlock(rwlock_t *rwl)
 
 int rwl_readtrylock(rwlock_t *rwl) noexcept
 {
-    if (!usable(rwl))
-        return EINVAL;
-    int status = pthread_mutex_lock(&rwl->mutex);
-    if (status != 0)
-        return status;
-    if (rwl->w_active != 0)
-        status = EBUSY;
-    else
+    return under_mutex(rwl, [rwl] {
+        if (rwl->w_active != 0)
+            return EBUSY;
         add(rwl->r_active, 1);
-    return unlock_with(rwl, status);
+        return 0;
+    });
 }
 
 int rwl_readunlock(rwlock_t *rwl) noexcept
 {
-    if (!usable(rwl))
-        return EINVAL;
-    int status = pthread_mutex_lock(&rwl->mutex);
-    if (status != 0)
-        return status;
-    add(rwl->r_active, -1);
-    int wake_status = 0;
-    if (rwl->r_active == 0 && rwl->w_wait >= 1)
-        wake_status = wake_writers(rwl);
-    return unlock_with(rwl, wake_status);
+    return under_mutex(rwl, [rwl] {
+        add(rwl->r_active, -1);
+        return rwl->r_active == 0 && rwl->w_wait >= 1 ? wake_writers(rwl) : 0;
+    });
 }
 
 int rwl_writelock(rwlock_t *rwl)
@@ -212,13 +226,9 @@ int rwl_writelock(rwlock_t *rwl)
         return status;
     if (!writer_may_enter(rwl)) {
         add(rwl->w_wait, 1);
-        while (!writer_may_enter(rwl)) {
-            status = wait_cancellable(rwl, &rwl->write, rwl_writecleanup);
-            if (status != 0) {
-                rwl_writecleanup(rwl);
-                return status;
-            }
-        }
+        status = wait_until(rwl, &rwl->write, writer_may_enter, rwl_writecleanup);
+        if (status != 0)
+            return status;
         add(rwl->w_wait, -1);
     }
     rwl->w_active = 1;
@@ -227,27 +237,20 @@ int rwl_writelock(rwlock_t *rwl)
 
 int rwl_writetrylock(rwlock_t *rwl) noexcept
 {
-    if (!usable(rwl))
-        return EINVAL;
-    int status = pthread_mutex_lock(&rwl->mutex);
-    if (status != 0)
-        return status;
-    if (rwl->w_active != 0 || rwl->r_active > 0)
-        status = EBUSY;
-    else
+    return under_mutex(rwl, [rwl] {
+        if (rwl->w_active != 0 || rwl->r_active > 0)
+            return EBUSY;
         rwl->w_active = 1;
-    return unlock_with(rwl, status);
+        return 0;
+    });
 }
 
 int rwl_writeunlock(rwlock_t *rwl) noexcept
 {
-    if (!usable(rwl))
-        return EINVAL;
-    int status = pthread_mutex_lock(&rwl->mutex);
-    if (status != 0)
-        return status;
-    rwl->w_active = 0;
-    return unlock_with(rwl, wake_after_write(rwl));
+    return under_mutex(rwl, [rwl] {
+        rwl->w_active = 0;
+        return wake_after_write(rwl);
+    });
 }
 
 int rwl_upgrade(rwlock_t *rwl)
@@ -265,13 +268,9 @@ int rwl_upgrade(rwlock_t *rwl)
     add(rwl->w_wait, 1);
     add(rwl->u_wait, 1);
     add(rwl->r_active, -1);
-    while (!upgrader_may_enter(rwl)) {
-        status = wait_cancellable(rwl, &rwl->write, rwl_upgradecleanup);
-        if (status != 0) {
-            rwl_upgradecleanup(rwl);
-            return status;
-        }
-    }
+    status = wait_until(rwl, &rwl->write, upgrader_may_enter, rwl_upgradecleanup);
+    if (status != 0)
+        return status;
     add(rwl->w_wait, -1);
     add(rwl->u_wait, -1);
     rwl->w_active = 1;
@@ -280,14 +279,11 @@ int rwl_upgrade(rwlock_t *rwl)
 
 int rwl_downgrade(rwlock_t *rwl) noexcept
 {
-    if (!usable(rwl))
-        return EINVAL;
-    int status = pthread_mutex_lock(&rwl->mutex);
-    if (status != 0)
-        return status;
-    rwl->w_active = 0;
-    add(rwl->r_active, 1);
-    return unlock_with(rwl, wake_after_write(rwl));
+    return under_mutex(rwl, [rwl] {
+        rwl->w_active = 0;
+        add(rwl->r_active, 1);
+        return wake_after_write(rwl);
+    });
 }
 
 void rwl_readcleanup(void *arg) noexcept

@@ -8,6 +8,7 @@
 #include "velmora/logsession.h"
 #include "velmora/qxlog.h"
 #include "velmora/qxtime.h"
+#include "sigterm_counter.h"
 
 #include <gtest/gtest.h>
 
@@ -54,28 +55,6 @@ inline bool contains(const std::vector<std::string> &lines, const std::string &l
     }
     return false;
 }
-
-// Counts SIGTERM instead of terminating while installed.
-class SigtermCounter {
-public:
-    SigtermCounter()
-    {
-        count_ = 0;
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = [](int) { count_ = count_ + 1; };
-        sigaction(SIGTERM, &action, &previous_);
-    }
-    ~SigtermCounter() { sigaction(SIGTERM, &previous_, nullptr); }
-    SigtermCounter(const SigtermCounter &) = delete;
-    SigtermCounter &operator=(const SigtermCounter &) = delete;
-
-    static int count() { return count_; }
-
-private:
-    static inline volatile sig_atomic_t count_ = 0;
-    struct sigaction previous_;
-};
 
 class LogFiles : public ::testing::Test {
 protected:

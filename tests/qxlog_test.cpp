@@ -2,6 +2,7 @@
 
 #include "internal/log_channel.h"
 #include "velmora/qxtime.h"
+#include "sigterm_counter.h"
 
 #include <gtest/gtest.h>
 
@@ -275,28 +276,6 @@ INSTANTIATE_TEST_SUITE_P(Lengths, LongMessages,
     ::testing::Values(LongMessageCase{QXLOG_BUFFER_SIZE - prefix_len - 1, true},   // 32747
                       LongMessageCase{QXLOG_BUFFER_SIZE - prefix_len, false},      // 32748
                       LongMessageCase{QXLOG_BUFFER_SIZE * 2, false}));
-
-// Counts SIGTERM instead of terminating while installed.
-class SigtermCounter {
-public:
-    SigtermCounter()
-    {
-        count_ = 0;
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = [](int) { count_ = count_ + 1; };
-        sigaction(SIGTERM, &action, &previous_);
-    }
-    ~SigtermCounter() { sigaction(SIGTERM, &previous_, nullptr); }
-    SigtermCounter(const SigtermCounter &) = delete;
-    SigtermCounter &operator=(const SigtermCounter &) = delete;
-
-    static int count() { return count_; }
-
-private:
-    static inline volatile sig_atomic_t count_ = 0;
-    struct sigaction previous_;
-};
 
 TEST_F(LogChannels, WriteErrorsSignalTheProcessOnce)
 {
