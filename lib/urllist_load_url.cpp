@@ -57,17 +57,17 @@ ExplodedEntry explode_entry(const URLLIST *l, const char *item, int flags, int *
     return entry;
 }
 
-int lay_into(URLLIST_ITEM *root, URLLIST_EXPLODED_URL *u, int first, URLLIST_ITEM_DATA *data, int overwrite,
-             int cloned, int flags)
+int lay_into(URLLIST *l, URLLIST_ITEM *root, URLLIST_EXPLODED_URL *u, int first, URLLIST_ITEM_DATA *data,
+             int overwrite, int cloned, int flags)
 {
-    return urllist_add_to_tree(root, u, first, data, overwrite, cloned, flags) != 0 ? -2 : 0;
+    return velmora::add_to_list_tree(l, root, u, first, data, overwrite, cloned, flags) != 0 ? -2 : 0;
 }
 
 int add_to_host_tree(URLLIST *l, URLLIST_EXPLODED_URL *u, URLLIST_ITEM_DATA *data, int flags)
 {
     if (l->addcallback != nullptr && !(flags & URLLIST_EXPLODE_HASHED))
         l->addcallback(l->addcallback_data, u);
-    return lay_into(&l->root, u, 0, data, 1, 0, flags);
+    return lay_into(l, &l->root, u, 0, data, 1, 0, flags);
 }
 
 // ---- Address entries ----
@@ -180,7 +180,7 @@ int add_below_network(const NetworkEntry &e, const qx_ipaddr &ip, int bits, cons
     void *bigger = nullptr;
     iplist_get_overlapped(e.iplist, &ip, bits, &exact, &bigger);
     if (exact != nullptr)
-        return lay_into(static_cast<URLLIST_ITEM *>(exact), e.u, e.first, e.data, 1, 0, e.flags);
+        return lay_into(e.l, static_cast<URLLIST_ITEM *>(exact), e.u, e.first, e.data, 1, 0, e.flags);
     URLLIST_ITEM *node = urllist_new_urllist_nohashed_item(text.c_str(), UP_HOST, 0);
     if (node == nullptr)
         return -2;
@@ -198,7 +198,7 @@ int add_below_network(const NetworkEntry &e, const qx_ipaddr &ip, int bits, cons
     }
     if (rc != 0)
         return -2;
-    return lay_into(node, e.u, e.first, e.data, 1, copied ? 1 : 0, e.flags);
+    return lay_into(e.l, node, e.u, e.first, e.data, 1, copied ? 1 : 0, e.flags);
 }
 
 // Stored networks inside a network of a range that have no result of their
@@ -212,7 +212,7 @@ int hand_to_smaller_networks(const NetworkEntry &e, const qx_ipaddr &ip, int bit
         return -2;
     for (int k = 0; k < n; k++) {
         auto *node = static_cast<URLLIST_ITEM *>(smaller[k]);
-        if (node->data == nullptr && lay_into(node, e.u, e.first, e.data, 0, 0, e.flags) != 0)
+        if (node->data == nullptr && lay_into(e.l, node, e.u, e.first, e.data, 0, 0, e.flags) != 0)
             return -2;
     }
     return 0;
@@ -274,9 +274,9 @@ int add_named_host_entry(URLLIST *l, URLLIST_EXPLODED_URL *u, URLLIST_ITEM_DATA 
 int add_exploded_entry(URLLIST *l, URLLIST_EXPLODED_URL *u, char kind, URLLIST_ITEM_DATA *data, int flags)
 {
     if (kind == 'P')
-        return lay_into(&l->path_root, u, 0, data, 1, 0, flags);
+        return lay_into(l, &l->path_root, u, 0, data, 1, 0, flags);
     if (kind == 'Q')
-        return lay_into(&l->query_root, u, 0, data, 1, 0, flags);
+        return lay_into(l, &l->query_root, u, 0, data, 1, 0, flags);
     if (!u->isIP)
         return add_named_host_entry(l, u, data, flags);
     if (!is_unspecified(u->ip))

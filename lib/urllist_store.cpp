@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "internal/urllist_sibling_index.h"
 #include "internal/urllist_store.h"
 #include "velmora/qxtime.h"
 
@@ -239,12 +240,19 @@ URLLIST_ITEM **sibling_tree_of(URLLIST_ITEM *parent, const URLLIST_TOKEN &token,
 }
 
 // The node equal to the key in the sibling tree at *top, made and linked in
-// when missing; NULL when out of memory.
-URLLIST_ITEM *find_or_insert(URLLIST_ITEM **top, const SiblingKey &key, const char *text, int flags)
+// when missing; NULL when out of memory. The list's index (when `l` has one)
+// answers for nodes already stored and learns of new ones.
+URLLIST_ITEM *find_or_insert(URLLIST *l, URLLIST_ITEM **top, const SiblingKey &key, const char *text, int flags)
 {
+    velmora::SiblingIndex *index = l != nullptr ? velmora::usable_sibling_index(l) : nullptr;
+    if (index != nullptr && key.type != UP_PORT && index->tree(top) != nullptr) {
+        if (URLLIST_ITEM *stored = index->find(top, key.hash, key.type))
+            return stored;
+    }
     URLLIST_ITEM *parent = nullptr;
     Side side = Side::low;
-    for (URLLIST_ITEM *x = *top; x != nullptr; x = subtree(x, side)) {
+    int depth = 0;
+    for (URLLIST_ITEM *x = *top; x != nullptr; x = subtree(x, side), depth++) {
         Placement where = place_key(key, x);
         if (where == Placement::same)
             return x;
@@ -258,12 +266,15 @@ URLLIST_ITEM *find_or_insert(URLLIST_ITEM **top, const SiblingKey &key, const ch
         *top = node;
     else
         link_and_rebalance(top, parent, side, node);
+    index = l != nullptr ? velmora::sibling_index_for_insert(l) : nullptr;
+    if (index != nullptr && !index->inserted(top, node, depth))
+        velmora::drop_sibling_index(l);
     return node;
 }
 
 // The node that token leads to from `parent`, made when missing.
-URLLIST_ITEM *step_down(URLLIST_ITEM *parent, const URLLIST_TOKEN &token, const URLLIST_EXPLODED_URL *urlinfo,
-                        int flags)
+URLLIST_ITEM *step_down(URLLIST *l, URLLIST_ITEM *parent, const URLLIST_TOKEN &token,
+                        const URLLIST_EXPLODED_URL *urlinfo, int flags)
 {
     int64_t hash = 0;
     if (!node_hash(token.item, flags, &hash))
@@ -274,7 +285,7 @@ URLLIST_ITEM *step_down(URLLIST_ITEM *parent, const URLLIST_TOKEN &token, const 
         return parent->wildcard_child;
     }
     SiblingKey key{hash, token.type, urlinfo->num_port};
-    return find_or_insert(sibling_tree_of(parent, token, flags), key, token.item, flags);
+    return find_or_insert(l, sibling_tree_of(parent, token, flags), key, token.item, flags);
 }
 
 // Hangs `data` on a slot by the merge rules of repeated entries.
@@ -410,14 +421,14 @@ URLLIST_ITEM *clone_node(const URLLIST_ITEM *src, URLLIST_ITEM *parent_copy)
 
 URLLIST *new_list(int flags)
 {
-    auto *l = static_cast<URLLIST *>(std::calloc(1, sizeof(URLLIST)));
+    URLLIST *l = velmora::allocate_list();
     if (l == nullptr)
         return nullptr;
     l->flags = flags;
     for (URLLIST_ITEM *root : {&l->root, &l->path_root, &l->query_root})
         root->disbalance = ULD_NONE;
     if ((flags & URLLIST_LOCKING) && rwl_init_internal(&l->lock, nullptr, -1) != 0) {
-        std::free(l);
+        velmora::free_list(l);
         return nullptr;
     }
     return l;
@@ -440,6 +451,27 @@ urllist_iplist_map::~urllist_iplist_map()
 }
 
 namespace velmora {
+
+int add_to_list_tree(URLLIST *l, URLLIST_ITEM *i, URLLIST_EXPLODED_URL *urlinfo, int a, URLLIST_ITEM_DATA *data,
+                     int overwrite, int cloned, int flags) noexcept
+{
+    if (i == nullptr || urlinfo == nullptr || urlinfo->tokens == nullptr || data == nullptr || a < 0)
+        return 1;
+    const URLLIST_TOKEN *token = &urlinfo->tokens[a];
+    if (a == 0 && token->item == nullptr)
+        return 1;
+    URLLIST_ITEM *node = i;
+    for (; token->item != nullptr && token->type != UP_QUERY; token++) {
+        node = step_down(l, node, *token, urlinfo, flags);
+        if (node == nullptr)
+            return 1;
+    }
+    bool with_query = token->item != nullptr; // the walk stopped at the query
+    URLLIST_ITEM_DATA **slot = with_query ? query_slot(urlinfo, token->item, node, flags) : &node->data;
+    attach_record(slot, data, overwrite, cloned);
+    return 0;
+}
+
 
 void drop_record(URLLIST_ITEM_DATA *data) noexcept
 {
@@ -544,7 +576,7 @@ void urllist_terminate(URLLIST *l) noexcept
     if (l->flags & URLLIST_LOCKING)
         rwl_destroy(&l->lock);
     urllist_free_charset(l->charset_data);
-    std::free(l);
+    velmora::free_list(l);
 }
 
 void urllist_set_addcallback(URLLIST *l, urllist_addcallback_fn func, void *func_data) noexcept
@@ -640,21 +672,9 @@ void urllist_iplist_terminate(void *iplist) noexcept
 int urllist_add_to_tree(URLLIST_ITEM *i, URLLIST_EXPLODED_URL *urlinfo, int a, URLLIST_ITEM_DATA *data,
                         int overwrite, int cloned, int flags) noexcept
 {
-    if (i == nullptr || urlinfo == nullptr || urlinfo->tokens == nullptr || data == nullptr || a < 0)
-        return 1;
-    const URLLIST_TOKEN *token = &urlinfo->tokens[a];
-    if (a == 0 && token->item == nullptr)
-        return 1;
-    URLLIST_ITEM *node = i;
-    for (; token->item != nullptr && token->type != UP_QUERY; token++) {
-        node = step_down(node, *token, urlinfo, flags);
-        if (node == nullptr)
-            return 1;
-    }
-    bool with_query = token->item != nullptr; // the walk stopped at the query
-    URLLIST_ITEM_DATA **slot = with_query ? query_slot(urlinfo, token->item, node, flags) : &node->data;
-    attach_record(slot, data, overwrite, cloned);
-    return 0;
+    // The tree may belong to a list whose index cannot see this change.
+    velmora::note_tree_change_outside_lists();
+    return velmora::add_to_list_tree(nullptr, i, urlinfo, a, data, overwrite, cloned, flags);
 }
 
 int urllist_clone_urllist_item(const URLLIST_ITEM *i, URLLIST_ITEM **up) noexcept

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "internal/urllist_sibling_index.h"
 #include "internal/urllist_store.h"
 
 namespace {
@@ -24,9 +25,10 @@ struct Part {
 };
 
 struct Pending {
-    URLLIST_ITEM *node;   // top of a sibling tree, or a wildcard node
-    URLLIST_TOKEN *token; // the token it is tried with
-    size_t parts;         // length of the part list when it was pushed
+    URLLIST_ITEM *node;         // top of a sibling tree, or a wildcard node
+    URLLIST_ITEM *const *slot;  // the link holding the sibling tree; NULL for a wildcard node
+    URLLIST_TOKEN *token;       // the token it is tried with
+    size_t parts;               // length of the part list when it was pushed
 };
 
 bool is_wildcard_node(const URLLIST_ITEM *node)
@@ -204,7 +206,8 @@ char *malloc_copy(const std::string &text)
 
 class TreeWalk {
 public:
-    TreeWalk(const URLLIST *l, URLLIST_EXPLODED_URL *u, bool with_text) : l_(l), u_(u), with_text_(with_text)
+    TreeWalk(const URLLIST *l, URLLIST_EXPLODED_URL *u, bool with_text)
+        : l_(l), u_(u), with_text_(with_text), index_(velmora::usable_sibling_index(l))
     {
         if (with_text)
             parts_.reserve(token_count() + 2);
@@ -287,16 +290,31 @@ private:
         ret_parts_ = parts_.size();
     }
 
-    void push(URLLIST_ITEM *node, URLLIST_TOKEN *token)
+    void push(URLLIST_ITEM *node, URLLIST_ITEM *const *slot, URLLIST_TOKEN *token)
     {
         if (node != nullptr && token->item != nullptr && depth_ < max_pending)
-            stack_[depth_++] = Pending{node, token, parts_.size()};
+            stack_[depth_++] = Pending{node, slot, token, parts_.size()};
     }
 
     void push_alternatives(URLLIST_ITEM *node, URLLIST_TOKEN *token)
     {
-        push(node->wildcard_child, token);
-        push(node->nocase_child, token);
+        push(node->wildcard_child, nullptr, token);
+        push(node->nocase_child, &node->nocase_child, token);
+    }
+
+    // The node of the sibling tree held by *slot that the token matches. An
+    // indexed tree answers from its index, unless case-insensitive nodes in
+    // it would be compared with a different key than the others.
+    URLLIST_ITEM *search_tree(URLLIST_ITEM *const *slot, URLLIST_TOKEN *token)
+    {
+        if (slot == nullptr)
+            return nullptr;
+        if (index_ != nullptr && token->type != UP_PORT) {
+            const velmora::SiblingIndex::TreeInfo *info = index_->tree(slot);
+            if (info != nullptr && (!info->has_nocase || in_host_part(u_, token)))
+                return index_->find(slot, token->hash.city, token->type);
+        }
+        return search_siblings(*slot, u_, token);
     }
 
     void check_query(URLLIST_ITEM *node)
@@ -330,8 +348,7 @@ private:
     {
         check_query(node);
         push_alternatives(node, token);
-        URLLIST_ITEM *tree = token->type == UP_QUERY ? nullptr : node->child;
-        search_from(tree, token);
+        search_from(token->type == UP_QUERY ? nullptr : &node->child, token);
     }
 
     // Takes pending alternatives until one matches; false when none is left.
@@ -341,7 +358,7 @@ private:
             const Pending p = stack_[--depth_];
             if (with_text_)
                 parts_.resize(p.parts);
-            URLLIST_ITEM *m = is_wildcard_node(p.node) ? p.node : search_siblings(p.node, u_, p.token);
+            URLLIST_ITEM *m = p.slot == nullptr || is_wildcard_node(p.node) ? p.node : search_tree(p.slot, p.token);
             if (m != nullptr) {
                 *matched = m;
                 *token = p.token;
@@ -379,7 +396,7 @@ private:
     // Where the walk goes after the match of m: on (an alternative that
     // matched, with its token), down into m's children with the next token,
     // or nowhere.
-    Next after_match(URLLIST_ITEM **m, URLLIST_TOKEN **token, URLLIST_ITEM **tree)
+    Next after_match(URLLIST_ITEM **m, URLLIST_TOKEN **token, URLLIST_ITEM *const **slot)
     {
         if (!has_children(*m)) {
             if (depth_ == 0 || ret_ != nullptr)
@@ -388,34 +405,34 @@ private:
         }
         if ((*token)[1].item == nullptr)
             return pop_match(m, token) ? Next::matched : Next::end;
-        *tree = (*m)->child;
+        *slot = &(*m)->child;
         ++*token;
         return Next::descend;
     }
 
     // Finds the token in the sibling tree, falling back on the pending
     // alternatives; false when the walk ends.
-    bool find_match(URLLIST_ITEM *tree, URLLIST_ITEM **m, URLLIST_TOKEN **token)
+    bool find_match(URLLIST_ITEM *const *slot, URLLIST_ITEM **m, URLLIST_TOKEN **token)
     {
         if ((*token)->type == UP_QUERY) {
             if (depth_ == 0 || ret_ != nullptr)
                 return false;
             return pop_match(m, token);
         }
-        *m = search_siblings(tree, u_, *token);
+        *m = search_tree(slot, *token);
         return *m != nullptr || pop_match(m, token);
     }
 
-    void search_from(URLLIST_ITEM *tree, URLLIST_TOKEN *token)
+    void search_from(URLLIST_ITEM *const *slot, URLLIST_TOKEN *token)
     {
         URLLIST_ITEM *m = nullptr;
         while (token->item != nullptr) {
-            if (!find_match(tree, &m, &token))
+            if (!find_match(slot, &m, &token))
                 return;
             Next next;
             do {
                 on_match(m, token);
-                next = after_match(&m, &token, &tree);
+                next = after_match(&m, &token, &slot);
             } while (next == Next::matched);
             if (next == Next::end)
                 return;
@@ -431,6 +448,7 @@ private:
     URLLIST_ITEM_DATA *ret_ = nullptr;
     URLLIST_QUERY_ITEM *ret_query_ = nullptr;
     size_t ret_parts_ = 0;
+    const velmora::SiblingIndex *index_;
 };
 
 bool host_tree_empty(const URLLIST *l)

@@ -62,6 +62,11 @@ void drop_record(URLLIST_ITEM_DATA *data) noexcept;
 // expressions: ttl at least 1 and not later than the current time.
 bool tree_record_expired(const URLLIST_ITEM_DATA *data) noexcept;
 
+// Lays an entry's tokens below node i as urllist_add_to_tree does; `l` is the
+// list the tree belongs to (its index learns of new nodes), or NULL.
+int add_to_list_tree(URLLIST *l, URLLIST_ITEM *i, URLLIST_EXPLODED_URL *urlinfo, int a, URLLIST_ITEM_DATA *data,
+                     int overwrite, int cloned, int flags) noexcept;
+
 // The IP list stored for a scheme hash string, or NULL.
 iphead *find_scheme_iplist(const URLLIST *l, std::string_view key) noexcept;
 // Stores iplist under key, making the map on first use: 0, 1 when the key is
