@@ -132,7 +132,9 @@ typedef struct URLLIST {
     CHARSET *charset_data;
 } URLLIST;
 
-/* Creation: NULL when out of memory. */
+/* Creation: NULL when out of memory. A list is made only by these calls and
+ * released only by urllist_terminate (the library keeps private state beside
+ * the structure). */
 URLLIST *urllist_initialize(int flags) VELMORA_NOEXCEPT;
 URLLIST *urllist_with_extra_initialize(int flags, urllist_delete_data_fn delete_data,
                                        const char *charset) VELMORA_NOEXCEPT;
@@ -167,7 +169,11 @@ void urllist_iplist_terminate(void *iplist) VELMORA_NOEXCEPT;
 
 /* Lays the tokens of urlinfo from index a below node i and attaches data
  * where they end (see the loader for overwrite and cloned). 0, or 1 when a
- * node cannot be made, the sequence is empty or an argument is NULL. */
+ * node cannot be made, the sequence is empty or an argument is NULL.
+ * Lists keep a private hash index of their large sibling trees, which the
+ * loader maintains; as this call does not know the list i belongs to, it
+ * switches off the index of every list that exists (their lookups then
+ * search the trees, with the same answers, more slowly). */
 int urllist_add_to_tree(URLLIST_ITEM *i, URLLIST_EXPLODED_URL *urlinfo, int a, URLLIST_ITEM_DATA *data,
                         int overwrite, int cloned, int flags) VELMORA_NOEXCEPT;
 /* Stores through up a copy of the subtree at i (NULL copies nothing): every
