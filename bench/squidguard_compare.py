@@ -17,8 +17,7 @@ Verdicts are compared where both engines' rules mean the same thing.
 squidGuard matches URL rules as plain string prefixes (a rule host/image also
 blocks /images) and strips a leading "www." from hosts; velmora matches paths by whole segments
 and keeps "www." as a label. URLs on a host that has a host/path rule, and
-URLs whose host begins with "www." (or "www" and digits, such as "www1."),
-are therefore left out
+URLs whose host begins with "www.", are therefore left out
 of the agreement set, and their number is printed.
 
 usage: squidguard_compare.py PATH/TO/velmora [REPEAT [SYNTHETIC_RULES]]
@@ -31,9 +30,8 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-# squidGuard drops a leading "www." before matching, and does not match hosts
-# such as "www1.example.com" against a domain rule "example.com" either.
-SQUIDGUARD_STRIPPED = re.compile(r"^www[0-9]*\.")
+# squidGuard drops this host prefix before matching.
+SQUIDGUARD_STRIPPED = re.compile(r"^www\.")
 
 
 def run_timed(command, input_path, output_path):
@@ -182,7 +180,7 @@ def measure(velmora, work, name, entries, urls_path, repeat):
     print(f"ratio velmora / squidGuard: {rates['velmora'] / rates['squidGuard']:.1f}")
     agree, differ, excluded = compare(urls, outputs["velmora"], outputs["squidGuard"], paths)
     print(f"verdicts: {agree} agree, {differ} differ; {excluded} URLs left out "
-          f"(host begins with www., wwwN. or has a host/path rule)")
+          f"(host begins with www. or has a host/path rule)")
 
 
 def main():
