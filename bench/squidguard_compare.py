@@ -18,7 +18,10 @@ squidGuard matches URL rules as plain string prefixes (a rule host/image also
 blocks /images) and strips a leading "www." from hosts; velmora matches paths by whole segments
 and keeps "www." as a label. URLs on a host that has a host/path rule, and
 URLs whose host begins with "www.", are therefore left out
-of the agreement set, and their number is printed.
+of the agreement set, and their number is printed. The few differences left
+on the real lists are sub-domains of a domain that also has a sub-domain rule
+of its own (mgid.com and c.mgid.com, asked for www1.mgid.com): squidGuard
+lets them pass, velmora denies them by the domain rule.
 
 usage: squidguard_compare.py PATH/TO/velmora [REPEAT [SYNTHETIC_RULES]]
 """
