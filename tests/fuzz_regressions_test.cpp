@@ -49,6 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Small trees whose epsilon closures take seconds to minutes.
         RegexCase{"ManyOptionalCopies", "(a*){30000}", -5},
         RegexCase{"NestedStars", "((a*)*){10000}", -5},
+        RegexCase{"EmptyGroupStackedPluses", "()" + repeated("+", 50), -5},
         RegexCase{"Ordinary", "^http://(www\\.)?ex+ample\\.com/[a-z]+\\.html$", 0},
         RegexCase{"LongInterval", "^/[0-9]{1,1000}$", 0},
         RegexCase{"PlusInBrackets", "[+]+[[:alpha:]+]{2,3}\\++", 0}),
@@ -63,6 +64,9 @@ TEST(LogSessionFilterSize, StackedRepetitionsAreRefusedOrdinaryOnesCompile)
     EXPECT_EQ(logsession_filter_create(huge.c_str(), "filter="), nullptr);
     // The fuzzer's query: a starred group under stacked '+' took minutes.
     EXPECT_EQ(logsession_filter_create("filter=^ay])+*+++++++++++", "filter="), nullptr);
+    // And an alternative closing the filter's own group early: "()++...".
+    const std::string empty_group = "filter=)" + repeated("+", 50) + "[[::u[:";
+    EXPECT_EQ(logsession_filter_create(empty_group.c_str(), "filter="), nullptr);
 
     logsession_filter *ordinary = logsession_filter_create("filter=ab+c{1,3} filter=!x+", "filter=");
     ASSERT_NE(ordinary, nullptr);

@@ -149,7 +149,8 @@ inline bool regex_too_large(const char *pattern)
             groups.emplace_back();
             ++i;
         } else if (c == ')' && groups.size() > 1) {
-            const Cost inner = groups.back().total;
+            // The group is a node of its own, so even "()" is copied by '+'.
+            const Cost inner = sum(groups.back().total, atom);
             groups.pop_back();
             add_operand(groups.back(), inner);
             ++i;
