@@ -50,6 +50,9 @@ INSTANTIATE_TEST_SUITE_P(
         RegexCase{"ManyOptionalCopies", "(a*){30000}", -5},
         RegexCase{"NestedStars", "((a*)*){10000}", -5},
         RegexCase{"EmptyGroupStackedPluses", "()" + repeated("+", 50), -5},
+        // Back-references match by exponential backtracking.
+        RegexCase{"BackReference", "(a|aa)*\\1\\1b", -5},
+        RegexCase{"EscapedDigitZeroIsNoReference", "^/v\\0", 0},
         RegexCase{"Ordinary", "^http://(www\\.)?ex+ample\\.com/[a-z]+\\.html$", 0},
         RegexCase{"LongInterval", "^/[0-9]{1,1000}$", 0},
         RegexCase{"PlusInBrackets", "[+]+[[:alpha:]+]{2,3}\\++", 0}),
@@ -64,6 +67,7 @@ TEST(LogSessionFilterSize, StackedRepetitionsAreRefusedOrdinaryOnesCompile)
     EXPECT_EQ(logsession_filter_create(huge.c_str(), "filter="), nullptr);
     // The fuzzer's query: a starred group under stacked '+' took minutes.
     EXPECT_EQ(logsession_filter_create("filter=^ay])+*+++++++++++", "filter="), nullptr);
+    EXPECT_EQ(logsession_filter_create("filter=(a*)*\\1b", "filter="), nullptr);
     // And an alternative closing the filter's own group early: "()++...".
     const std::string empty_group = "filter=)" + repeated("+", 50) + "[[::u[:";
     EXPECT_EQ(logsession_filter_create(empty_group.c_str(), "filter="), nullptr);

@@ -5,9 +5,10 @@
 // "((((a{9}){9}){9}){9})" take gigabytes. Its epsilon-closure pass is
 // quadratic in runs of operands that may match nothing ('*', '?', "{0,n}")
 // and grows with each such repetition nested in another, so "(a*){30000}" or
-// "(x)*++++++++++++" take seconds to minutes with a small tree. Patterns come
-// from outside (list files, log-session queries), so both costs are estimated
-// and excessive patterns are refused before they reach regcomp.
+// "(x)*++++++++++++" take seconds to minutes with a small tree. Back-references
+// make matching exponential. Patterns come from outside (list files,
+// log-session queries), so both costs are estimated, back-references refused,
+// and excessive patterns never reach regcomp.
 #ifndef VELMORA_INTERNAL_REGEX_SIZE_H
 #define VELMORA_INTERNAL_REGEX_SIZE_H
 
@@ -128,7 +129,8 @@ inline void add_operand(Group &g, Cost operand)
 
 } // namespace regex_size_detail
 
-// True when regcomp would take unreasonable memory or time for the pattern.
+// True when regcomp would take unreasonable memory or time for the pattern,
+// or regexec unreasonable time.
 inline bool regex_too_large(const char *pattern)
 {
     using namespace regex_size_detail;
@@ -139,7 +141,13 @@ inline bool regex_too_large(const char *pattern)
         Group &g = groups.back();
         const char c = pattern[i];
         Interval interval;
-        if (c == '\\') {
+        if (c == '\\' && pattern[i + 1] >= '1' && pattern[i + 1] <= '9') {
+            // A back-reference: glibc matches it by backtracking, which takes
+            // exponential time on long texts ("(a|aa)*\\1\\1b" against a
+            // thousand letters runs for minutes). Extended expressions do not
+            // define back-references; they are refused.
+            return true;
+        } else if (c == '\\') {
             add_operand(g, atom);
             i += pattern[i + 1] != '\0' ? 2 : 1;
         } else if (c == '[') {
