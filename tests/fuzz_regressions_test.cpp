@@ -50,6 +50,10 @@ INSTANTIATE_TEST_SUITE_P(
         RegexCase{"ManyOptionalCopies", "(a*){30000}", -5},
         RegexCase{"NestedStars", "((a*)*){10000}", -5},
         RegexCase{"EmptyGroupStackedPluses", "()" + repeated("+", 50), -5},
+        // Copies of what matches the empty text chain up quadratically.
+        RegexCase{"EmptyGroupCopies", "(){22222}", -5},
+        RegexCase{"AnchorCopies", "(^){22222}", -5},
+        RegexCase{"WordAnchorCopies", "(\\b){22222}", -5},
         // Back-references match by exponential backtracking.
         RegexCase{"BackReference", "(a|aa)*\\1\\1b", -5},
         RegexCase{"EscapedDigitZeroIsNoReference", "^/v\\0", 0},
@@ -68,6 +72,8 @@ TEST(LogSessionFilterSize, StackedRepetitionsAreRefusedOrdinaryOnesCompile)
     // The fuzzer's query: a starred group under stacked '+' took minutes.
     EXPECT_EQ(logsession_filter_create("filter=^ay])+*+++++++++++", "filter="), nullptr);
     EXPECT_EQ(logsession_filter_create("filter=(a*)*\\1b", "filter="), nullptr);
+    // The fuzzer's negate word: "filter=!){22222}" gives "(){22222})".
+    EXPECT_EQ(logsession_filter_create("filter=!){22222}", "filter="), nullptr);
     // And an alternative closing the filter's own group early: "()++...".
     const std::string empty_group = "filter=)" + repeated("+", 50) + "[[::u[:";
     EXPECT_EQ(logsession_filter_create(empty_group.c_str(), "filter="), nullptr);

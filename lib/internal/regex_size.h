@@ -16,6 +16,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace velmora {
@@ -32,24 +33,46 @@ namespace regex_size_detail {
 // Estimated cost of an operand or of a run of them.
 struct Cost {
     uint64_t atoms = 0;    // nodes of the compiled tree
-    uint64_t optional = 0; // weight of atoms under optional repetitions
+    uint64_t optional = 0; // weight of atoms that may match nothing
+    bool nullable = false; // the operand (run) may match the empty text
 };
 
 struct Group {
-    Cost total; // the group so far, alternatives included
-    Cost last;  // the last operand, which a repetition applies to
+    Cost total;                 // the group so far, alternatives included
+    Cost last;                  // the last operand, which a repetition applies to
+    bool run_nullable = true;   // the current alternative so far may match nothing
+    bool before_last = true;    // ... up to its last operand
+    bool some_nullable = false; // an earlier alternative may match nothing
 };
 
 inline uint64_t capped(uint64_t value) { return value > kMaxRegexAtoms ? kMaxRegexAtoms + 1 : value; }
 
-inline Cost sum(Cost a, Cost b) { return {capped(a.atoms + b.atoms), capped(a.optional + b.optional)}; }
+// A run of a then b.
+inline Cost sum(Cost a, Cost b)
+{
+    return {capped(a.atoms + b.atoms), capped(a.optional + b.optional), a.nullable && b.nullable};
+}
 
-inline Cost times(Cost c, uint64_t copies) { return {capped(c.atoms * copies), capped(c.optional * copies)}; }
+inline Cost times(Cost c, uint64_t copies)
+{
+    return {capped(c.atoms * copies), capped(c.optional * copies), c.nullable || copies == 0};
+}
 
 // An operand that may now match nothing: its atoms join the weight, and the
 // weight already inside counts eight times (measured: "((a*)*){n}" compiles
 // about as slowly as "(a*){8n}").
-inline Cost made_optional(Cost c) { return {c.atoms, capped(8 * c.optional + c.atoms)}; }
+inline Cost made_optional(Cost c) { return {c.atoms, capped(8 * c.optional + c.atoms), true}; }
+
+// A group that may match nothing ("()", "(a*)", "(|a)") weighs like an
+// optional operand: copies of it form chains of empty matches just as well
+// ("(){22222}" takes gigabytes).
+inline Cost closed_group(const Group &g)
+{
+    Cost inner{capped(g.total.atoms + 1), g.total.optional, g.some_nullable || g.run_nullable};
+    if (inner.nullable)
+        inner.optional = std::max(inner.optional, inner.atoms);
+    return inner;
+}
 
 inline bool excessive(Cost c) { return c.atoms > kMaxRegexAtoms || c.optional > kMaxRegexOptionalWeight; }
 
@@ -106,6 +129,7 @@ inline bool read_interval(const char *p, size_t *i, Interval *interval)
 // Replaces the group's last operand by what the repetition makes of it.
 inline void repeat_last(Group &g, Cost repeated)
 {
+    g.run_nullable = g.before_last && repeated.nullable;
     Cost before{g.total.atoms - std::min(g.total.atoms, g.last.atoms),
                 g.total.optional - std::min(g.total.optional, g.last.optional)};
     g.total = sum(before, repeated);
@@ -125,6 +149,15 @@ inline void add_operand(Group &g, Cost operand)
 {
     g.total = sum(g.total, operand);
     g.last = operand;
+    g.before_last = g.run_nullable;
+    g.run_nullable = g.run_nullable && operand.nullable;
+}
+
+inline void next_alternative(Group &g)
+{
+    g.some_nullable = g.some_nullable || g.run_nullable;
+    g.run_nullable = g.before_last = true;
+    g.last = Cost{};
 }
 
 } // namespace regex_size_detail
@@ -134,7 +167,9 @@ inline void add_operand(Group &g, Cost operand)
 inline bool regex_too_large(const char *pattern)
 {
     using namespace regex_size_detail;
-    const Cost atom{1, 0};
+    const Cost atom{1, 0, false};
+    // Anchors are nodes that match the empty text, chained like "()".
+    const Cost empty_match{1, 1, true};
     std::vector<Group> groups(1);
     size_t i = 0;
     while (pattern[i] != '\0') {
@@ -148,7 +183,9 @@ inline bool regex_too_large(const char *pattern)
             // define back-references; they are refused.
             return true;
         } else if (c == '\\') {
-            add_operand(g, atom);
+            // Word anchors such as "\\b" match the empty text, like '^'.
+            const bool anchor = pattern[i + 1] != '\0' && std::strchr("bB<>`'", pattern[i + 1]) != nullptr;
+            add_operand(g, anchor ? empty_match : atom);
             i += pattern[i + 1] != '\0' ? 2 : 1;
         } else if (c == '[') {
             add_operand(g, atom);
@@ -158,12 +195,12 @@ inline bool regex_too_large(const char *pattern)
             ++i;
         } else if (c == ')' && groups.size() > 1) {
             // The group is a node of its own, so even "()" is copied by '+'.
-            const Cost inner = sum(groups.back().total, atom);
+            const Cost inner = closed_group(groups.back());
             groups.pop_back();
             add_operand(groups.back(), inner);
             ++i;
         } else if (c == '|') {
-            g.last = Cost{};
+            next_alternative(g);
             ++i;
         } else if (c == '*' || c == '?') {
             repeat_last(g, made_optional(g.last));
@@ -174,7 +211,7 @@ inline bool regex_too_large(const char *pattern)
         } else if (c == '{' && read_interval(pattern, &i, &interval)) {
             repeat_last(g, interval_of(g.last, interval));
         } else {
-            add_operand(g, atom);
+            add_operand(g, c == '^' || c == '$' ? empty_match : atom);
             ++i;
         }
         if (excessive(groups.back().total))
