@@ -54,6 +54,10 @@ INSTANTIATE_TEST_SUITE_P(
         RegexCase{"EmptyGroupCopies", "(){22222}", -5},
         RegexCase{"AnchorCopies", "(^){22222}", -5},
         RegexCase{"WordAnchorCopies", "(\\b){22222}", -5},
+        // Optional anchors or empty groups inside a loop: glibc copies them
+        // per context, and the work multiplies with each one.
+        RegexCase{"OptionalAnchorsInALoop", "((^|a)?(^|a)?(^|a)?(^|a)?(^|a)?(^|a)?(^|a)?)+", -5},
+        RegexCase{"OptionalAnchorAtTheStart", "^((^|\\.)ads)?[a-z]+$", 0},
         // Back-references match by exponential backtracking.
         RegexCase{"BackReference", "(a|aa)*\\1\\1b", -5},
         RegexCase{"EscapedDigitZeroIsNoReference", "^/v\\0", 0},
@@ -72,6 +76,8 @@ TEST(LogSessionFilterSize, StackedRepetitionsAreRefusedOrdinaryOnesCompile)
     // The fuzzer's query: a starred group under stacked '+' took minutes.
     EXPECT_EQ(logsession_filter_create("filter=^ay])+*+++++++++++", "filter="), nullptr);
     EXPECT_EQ(logsession_filter_create("filter=(a*)*\\1b", "filter="), nullptr);
+    // The fuzzer's query "filter=){1,3}{3}{2}{2,}": nested copies of "()".
+    EXPECT_EQ(logsession_filter_create("filter=){1,3}{3}{2}{2,}", "filter="), nullptr);
     // The fuzzer's negate word: "filter=!){22222}" gives "(){22222})".
     EXPECT_EQ(logsession_filter_create("filter=!){22222}", "filter="), nullptr);
     // And an alternative closing the filter's own group early: "()++...".

@@ -27,6 +27,11 @@ inline constexpr uint64_t kMaxRegexAtoms = 32768;
 // Largest estimated weight of atoms under optional repetitions: about a
 // tenth of a second of compiling.
 inline constexpr uint64_t kMaxRegexOptionalWeight = 2048;
+// Most repetitions of operands holding an anchor or an empty group: glibc
+// copies such nodes once per context while closing them, so each optional
+// one inside a loop multiplies the work ("((^|a)?){9}" under '+' takes a
+// second, each further one four times more).
+inline constexpr uint64_t kMaxRegexAnchorRepeats = 16;
 
 namespace regex_size_detail {
 
@@ -34,7 +39,9 @@ namespace regex_size_detail {
 struct Cost {
     uint64_t atoms = 0;    // nodes of the compiled tree
     uint64_t optional = 0; // weight of atoms that may match nothing
+    uint64_t anchor_repeats = 0; // repetitions of operands holding anchors or empty groups
     bool nullable = false; // the operand (run) may match the empty text
+    bool anchored = false; // holds an anchor or an empty group
 };
 
 struct Group {
@@ -43,6 +50,7 @@ struct Group {
     bool run_nullable = true;   // the current alternative so far may match nothing
     bool before_last = true;    // ... up to its last operand
     bool some_nullable = false; // an earlier alternative may match nothing
+    bool anchored = false;      // an operand so far holds an anchor or empty group
 };
 
 inline uint64_t capped(uint64_t value) { return value > kMaxRegexAtoms ? kMaxRegexAtoms + 1 : value; }
@@ -50,31 +58,44 @@ inline uint64_t capped(uint64_t value) { return value > kMaxRegexAtoms ? kMaxReg
 // A run of a then b.
 inline Cost sum(Cost a, Cost b)
 {
-    return {capped(a.atoms + b.atoms), capped(a.optional + b.optional), a.nullable && b.nullable};
+    return {capped(a.atoms + b.atoms), capped(a.optional + b.optional),
+            capped(a.anchor_repeats + b.anchor_repeats), a.nullable && b.nullable, a.anchored || b.anchored};
 }
 
 inline Cost times(Cost c, uint64_t copies)
 {
-    return {capped(c.atoms * copies), capped(c.optional * copies), c.nullable || copies == 0};
+    return {capped(c.atoms * copies), capped(c.optional * copies), capped(c.anchor_repeats * copies),
+            c.nullable || copies == 0, c.anchored};
 }
 
 // An operand that may now match nothing: its atoms join the weight, and the
 // weight already inside counts eight times (measured: "((a*)*){n}" compiles
-// about as slowly as "(a*){8n}").
-inline Cost made_optional(Cost c) { return {c.atoms, capped(8 * c.optional + c.atoms), true}; }
+// about as slowly as "(a*){8n}"). An anchored operand counts one repetition
+// more, and those inside it twice.
+inline Cost made_optional(Cost c)
+{
+    const uint64_t repeats = c.anchored ? capped(2 * c.anchor_repeats + 1) : c.anchor_repeats;
+    return {c.atoms, capped(8 * c.optional + c.atoms), repeats, true, c.anchored};
+}
 
 // A group that may match nothing ("()", "(a*)", "(|a)") weighs like an
 // optional operand: copies of it form chains of empty matches just as well
 // ("(){22222}" takes gigabytes).
 inline Cost closed_group(const Group &g)
 {
-    Cost inner{capped(g.total.atoms + 1), g.total.optional, g.some_nullable || g.run_nullable};
+    const bool empty = g.total.atoms == 0;
+    Cost inner{capped(g.total.atoms + 1), g.total.optional, g.total.anchor_repeats,
+               g.some_nullable || g.run_nullable, g.anchored || empty};
     if (inner.nullable)
         inner.optional = std::max(inner.optional, inner.atoms);
     return inner;
 }
 
-inline bool excessive(Cost c) { return c.atoms > kMaxRegexAtoms || c.optional > kMaxRegexOptionalWeight; }
+inline bool excessive(Cost c)
+{
+    return c.atoms > kMaxRegexAtoms || c.optional > kMaxRegexOptionalWeight ||
+           c.anchor_repeats > kMaxRegexAnchorRepeats;
+}
 
 // Index just past a bracket expression that starts at p[i] == '['.
 inline size_t skip_bracket(const char *p, size_t i)
@@ -130,8 +151,10 @@ inline bool read_interval(const char *p, size_t *i, Interval *interval)
 inline void repeat_last(Group &g, Cost repeated)
 {
     g.run_nullable = g.before_last && repeated.nullable;
-    Cost before{g.total.atoms - std::min(g.total.atoms, g.last.atoms),
-                g.total.optional - std::min(g.total.optional, g.last.optional)};
+    Cost before = g.total;
+    before.atoms -= std::min(before.atoms, g.last.atoms);
+    before.optional -= std::min(before.optional, g.last.optional);
+    before.anchor_repeats -= std::min(before.anchor_repeats, g.last.anchor_repeats);
     g.total = sum(before, repeated);
     g.last = repeated;
 }
@@ -149,6 +172,7 @@ inline void add_operand(Group &g, Cost operand)
 {
     g.total = sum(g.total, operand);
     g.last = operand;
+    g.anchored = g.anchored || operand.anchored;
     g.before_last = g.run_nullable;
     g.run_nullable = g.run_nullable && operand.nullable;
 }
@@ -167,9 +191,9 @@ inline void next_alternative(Group &g)
 inline bool regex_too_large(const char *pattern)
 {
     using namespace regex_size_detail;
-    const Cost atom{1, 0, false};
+    const Cost atom{1, 0, 0, false, false};
     // Anchors are nodes that match the empty text, chained like "()".
-    const Cost empty_match{1, 1, true};
+    const Cost empty_match{1, 1, 0, true, true};
     std::vector<Group> groups(1);
     size_t i = 0;
     while (pattern[i] != '\0') {
