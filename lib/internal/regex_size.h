@@ -125,14 +125,17 @@ struct Interval {
     uint64_t high = 0;
 };
 
-// Reads an interval "{m}", "{m,}" or "{m,n}" at p[i] and moves *i past it;
-// false (and *i unchanged) when the text is not an interval.
+// Reads an interval "{m}", "{m,}", "{m,n}" or (as glibc also takes them)
+// "{,n}" and "{,}" at p[i] and moves *i past it; false (and *i unchanged)
+// when the text is not an interval.
 inline bool read_interval(const char *p, size_t *i, Interval *interval)
 {
-    char *end = nullptr;
-    if (!std::isdigit(static_cast<unsigned char>(p[*i + 1])))
+    const char *at = p + *i + 1;
+    const bool has_low = std::isdigit(static_cast<unsigned char>(*at)) != 0;
+    if (!has_low && *at != ',')
         return false;
-    uint64_t low = capped(std::strtoull(p + *i + 1, &end, 10));
+    char *end = const_cast<char *>(at);
+    uint64_t low = has_low ? capped(std::strtoull(at, &end, 10)) : 0;
     uint64_t high = low;
     if (*end == ',') {
         ++end;
