@@ -43,6 +43,31 @@ uint64_t mix(uint64_t x) noexcept
 }
 
 constexpr size_t kFirstTableSize = 1024;
+constexpr size_t kFirstTreeTableSize = 64;
+
+// Both tables of the index use open addressing with linear probing over a
+// power-of-two size; their entries carry their hash as `key` and tell
+// whether they are in use.
+template <typename T>
+size_t first_free(const std::vector<T> &table, uint64_t key)
+{
+    const size_t mask = table.size() - 1;
+    size_t at = key & mask;
+    while (table[at].used())
+        at = (at + 1) & mask;
+    return at;
+}
+
+template <typename T>
+void resize_table(std::vector<T> &table, size_t size)
+{
+    std::vector<T> bigger(size);
+    for (const T &e : table) {
+        if (e.used())
+            bigger[first_free(bigger, e.key)] = e;
+    }
+    table.swap(bigger);
+}
 
 } // namespace
 
@@ -71,7 +96,7 @@ SiblingIndex::TreeInfo *SiblingIndex::tree_info(URLLIST_ITEM *const *slot) noexc
         Tree &t = trees_[at];
         if (t.slot == slot)
             return &t.info;
-        if (t.slot == nullptr)
+        if (!t.used())
             return nullptr;
     }
 }
@@ -81,35 +106,18 @@ const SiblingIndex::TreeInfo *SiblingIndex::tree(URLLIST_ITEM *const *slot) cons
     return const_cast<SiblingIndex *>(this)->tree_info(slot);
 }
 
-void SiblingIndex::grow_trees()
-{
-    std::vector<Tree> bigger(trees_.empty() ? 64 : trees_.size() * 2);
-    const size_t mask = bigger.size() - 1;
-    for (const Tree &t : trees_) {
-        if (t.slot == nullptr)
-            continue;
-        size_t at = slot_hash(t.slot) & mask;
-        while (bigger[at].slot != nullptr)
-            at = (at + 1) & mask;
-        bigger[at] = t;
-    }
-    trees_.swap(bigger);
-}
-
 // The tree's entry, added (not yet indexed) when missing; at most half full.
 SiblingIndex::TreeInfo &SiblingIndex::add_tree(URLLIST_ITEM *const *slot)
 {
     if (TreeInfo *known = tree_info(slot))
         return *known;
     if ((tree_count_ + 1) * 2 > trees_.size())
-        grow_trees();
-    const size_t mask = trees_.size() - 1;
-    size_t at = slot_hash(slot) & mask;
-    while (trees_[at].slot != nullptr)
-        at = (at + 1) & mask;
-    trees_[at].slot = slot;
+        resize_table(trees_, trees_.empty() ? kFirstTreeTableSize : trees_.size() * 2);
+    const uint64_t key = slot_hash(slot);
+    Tree &t = trees_[first_free(trees_, key)];
+    t = Tree{key, slot, TreeInfo{}};
     tree_count_++;
-    return trees_[at].info;
+    return t.info;
 }
 
 URLLIST_ITEM *SiblingIndex::find(URLLIST_ITEM *const *slot, int64_t hash, UrlPart type) const noexcept
@@ -120,26 +128,11 @@ URLLIST_ITEM *SiblingIndex::find(URLLIST_ITEM *const *slot, int64_t hash, UrlPar
     const size_t mask = table_.size() - 1;
     for (size_t at = key & mask;; at = (at + 1) & mask) {
         const Entry &e = table_[at];
-        if (e.node == nullptr)
+        if (!e.used())
             return nullptr;
         if (e.key == key && e.node->hash.city == hash && e.node->itemtype == type)
             return e.node;
     }
-}
-
-void SiblingIndex::grow()
-{
-    std::vector<Entry> bigger(table_.empty() ? kFirstTableSize : table_.size() * 2);
-    const size_t mask = bigger.size() - 1;
-    for (const Entry &e : table_) {
-        if (e.node == nullptr)
-            continue;
-        size_t at = e.key & mask;
-        while (bigger[at].node != nullptr)
-            at = (at + 1) & mask;
-        bigger[at] = e;
-    }
-    table_.swap(bigger);
 }
 
 // Port nodes are left out: ports are searched by range, never by hash.
@@ -148,13 +141,9 @@ void SiblingIndex::add(URLLIST_ITEM *const *slot, URLLIST_ITEM *node)
     if (node->itemtype == UP_PORT)
         return;
     if ((used_ + 1) * 4 > table_.size() * 3) // at most three quarters full
-        grow();
+        resize_table(table_, table_.empty() ? kFirstTableSize : table_.size() * 2);
     const uint64_t key = key_hash(slot, node->hash.city, node->itemtype);
-    const size_t mask = table_.size() - 1;
-    size_t at = key & mask;
-    while (table_[at].node != nullptr)
-        at = (at + 1) & mask;
-    table_[at] = Entry{key, node};
+    table_[first_free(table_, key)] = Entry{key, node};
     used_++;
 }
 

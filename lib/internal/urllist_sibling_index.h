@@ -46,21 +46,22 @@ private:
     struct Entry {
         uint64_t key = 0;
         URLLIST_ITEM *node = nullptr;
+        bool used() const noexcept { return node != nullptr; }
     };
 
-    // An indexed tree; an empty one has no slot.
+    // An indexed tree and its slot_hash; an empty entry has no slot.
     struct Tree {
+        uint64_t key = 0;
         URLLIST_ITEM *const *slot = nullptr;
         TreeInfo info;
+        bool used() const noexcept { return slot != nullptr; }
     };
 
     static uint64_t key_hash(URLLIST_ITEM *const *slot, int64_t hash, UrlPart type) noexcept;
     static uint64_t slot_hash(URLLIST_ITEM *const *slot) noexcept;
     TreeInfo *tree_info(URLLIST_ITEM *const *slot) noexcept;
     TreeInfo &add_tree(URLLIST_ITEM *const *slot);
-    void grow_trees();
     void add(URLLIST_ITEM *const *slot, URLLIST_ITEM *node);
-    void grow();
     void index_tree(URLLIST_ITEM **slot);
 
     // Both tables use open addressing with linear probing; their sizes are
